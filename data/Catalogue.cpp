@@ -1,0 +1,125 @@
+#include "Catalogue.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+namespace Catalogue {
+
+const QStringList& WebTextColumns() {
+    static const QStringList columns = [] {
+        QStringList c{"WebName",  "WebUrl",   "WebPr",    "WebUser1", "WebKey1",
+                      "WebUser2", "WebKey2",  "WebUser3", "WebKey3"};
+        for (int n = 1; n <= 8; ++n)
+            c << QStringLiteral("WebSonName%1").arg(n);
+        for (int n = 1; n <= 8; ++n)
+            c << QStringLiteral("WebSonPage%1").arg(n);
+        return c;
+    }();
+    return columns;
+}
+
+bool ApplySchema(sqlite3* db, QString* error) {
+    // AUTOINCREMENT keeps keys from ever being handed out twice, even after the
+    // highest row is deleted; the CHECKs keep keys inside the 32-bit range the
+    // catalogue promises. ContentWeb is deliberately not a foreign key: orphan
+    // paragraphs carry 0.
+    QByteArray sql = "PRAGMA application_id = 1398034765;\n"
+                     "PRAGMA user_version = 1;\n"
+                     "BEGIN;\n"
+                     "CREATE TABLE Web (\n"
+                     "  WebIndex INTEGER PRIMARY KEY AUTOINCREMENT"
+                     " CHECK (WebIndex BETWEEN 1 AND 2147483647)";
+    for (const QString& column : WebTextColumns())
+        sql += ",\n  " + column.toUtf8() + " TEXT";
+    sql += "\n);\n"
+           "CREATE TABLE Content (\n"
+           "  ContentIndex INTEGER PRIMARY KEY AUTOINCREMENT"
+           " CHECK (ContentIndex BETWEEN 1 AND 2147483647),\n"
+           "  ContentWeb INTEGER DEFAULT 0"
+           " CHECK (ContentWeb BETWEEN -2147483648 AND 2147483647),\n"
+           "  ContentTxt TEXT\n"
+           ");\n"
+           "CREATE INDEX ContentByWeb ON Content (ContentWeb, ContentIndex);\n"
+           "COMMIT;\n";
+    char* message = nullptr;
+    if (sqlite3_exec(db, sql.constData(), nullptr, nullptr, &message) != SQLITE_OK) {
+        if (error)
+            *error = QString::fromUtf8(message ? message : sqlite3_errmsg(db));
+        sqlite3_free(message);
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        return false;
+    }
+    return true;
+}
+
+bool CreateTempBeside(const QString& target, QString* tempPath, QString* error) {
+    QFileInfo info(target);
+    QByteArray pattern = QFile::encodeName(QDir(info.absolutePath()).filePath(
+                             QStringLiteral(".%1.XXXXXX").arg(info.fileName())));
+    // mkstemp creates the file with mode 0600: a catalogue holds passwords.
+    int fd = mkstemp(pattern.data());
+    if (fd < 0) {
+        if (error)
+            *error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    ::close(fd);
+    *tempPath = QFile::decodeName(pattern);
+    return true;
+}
+
+static void SyncPath(const QByteArray& path, int flags) {
+    int fd = ::open(path.constData(), flags);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+bool PublishNoClobber(const QString& tempPath, const QString& target, QString* error) {
+    QByteArray from = QFile::encodeName(tempPath);
+    QByteArray to = QFile::encodeName(target);
+    SyncPath(from, O_RDONLY);
+    // link() fails with EEXIST instead of replacing, unlike rename().
+    if (::link(from.constData(), to.constData()) != 0) {
+        if (error)
+            *error = errno == EEXIST ? QStringLiteral("%1 already exists").arg(target)
+                                     : QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    ::unlink(from.constData());
+    SyncPath(QFile::encodeName(QFileInfo(target).absolutePath()), O_RDONLY | O_DIRECTORY);
+    return true;
+}
+
+bool CreateEmpty(const QString& target, QString* error) {
+    if (QFileInfo::exists(target) || QFileInfo(target).isSymLink()) {
+        if (error)
+            *error = QStringLiteral("%1 already exists").arg(target);
+        return false;
+    }
+    QString temp;
+    if (!CreateTempBeside(target, &temp, error))
+        return false;
+    sqlite3* db = nullptr;
+    bool ok = sqlite3_open_v2(QFile::encodeName(temp).constData(), &db, SQLITE_OPEN_READWRITE,
+                              nullptr) == SQLITE_OK;
+    if (!ok && error)
+        *error = QString::fromUtf8(sqlite3_errmsg(db));
+    ok = ok && ApplySchema(db, error);
+    sqlite3_close(db);
+    ok = ok && PublishNoClobber(temp, target, error);
+    if (!ok)
+        QFile::remove(temp);
+    return ok;
+}
+
+} // namespace Catalogue

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+struct sqlite3;
+
+// The catalogue file: its tables, and how a new one comes to exist without ever
+// clobbering a file that is already there.
+namespace Catalogue {
+
+inline constexpr const char* kFileName = "Sitemora.mdb";
+
+// The text columns of Web, in table order (WebIndex precedes them).
+const QStringList& WebTextColumns();
+
+// Creates the two tables and the paragraph index on an empty database.
+bool ApplySchema(sqlite3* db, QString* error);
+
+// Makes an empty, owner-only file next to `target` and returns its path; the caller
+// fills it and hands it to PublishNoClobber, or removes it.
+bool CreateTempBeside(const QString& target, QString* tempPath, QString* error);
+
+// Moves a finished temporary file to `target`, failing if `target` exists. The check
+// and the move are one step, so a file created meanwhile is never overwritten.
+bool PublishNoClobber(const QString& tempPath, const QString& target, QString* error);
+
+// Writes an empty catalogue at `target`, which must not exist yet.
+bool CreateEmpty(const QString& target, QString* error);
+
+} // namespace Catalogue

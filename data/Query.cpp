@@ -1,0 +1,516 @@
+#include "Query.h"
+
+#include "Connection.h"
+
+#include <sqlite3.h>
+
+namespace {
+
+class Statement {
+public:
+    Statement(sqlite3* db, const QString& sql, QString* error) {
+        const QByteArray text = sql.toUtf8();
+        const char* tail = nullptr;
+        if (sqlite3_prepare_v2(db, text.constData(), static_cast<int>(text.size()), &handle_,
+                               &tail) != SQLITE_OK) {
+            *error = QString::fromUtf8(sqlite3_errmsg(db));
+            return;
+        }
+        if (!handle_ || (tail && *QByteArray(tail).trimmed().constData() != '\0' &&
+                         QByteArray(tail).trimmed() != ";")) {
+            *error = QStringLiteral("a query takes exactly one statement");
+            sqlite3_finalize(handle_);
+            handle_ = nullptr;
+        }
+    }
+    ~Statement() { sqlite3_finalize(handle_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    sqlite3_stmt* get() const { return handle_; }
+    explicit operator bool() const { return handle_ != nullptr; }
+
+private:
+    sqlite3_stmt* handle_ = nullptr;
+};
+
+bool Bind(sqlite3_stmt* statement, int position, const QVariant& value) {
+    if (value.isNull())
+        return sqlite3_bind_null(statement, position) == SQLITE_OK;
+    switch (value.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::Long:
+    case QMetaType::Short:
+    case QMetaType::Bool:
+        return sqlite3_bind_int64(statement, position, value.toLongLong()) == SQLITE_OK;
+    case QMetaType::Double:
+        return sqlite3_bind_double(statement, position, value.toDouble()) == SQLITE_OK;
+    case QMetaType::QByteArray: {
+        const QByteArray bytes = value.toByteArray();
+        return sqlite3_bind_blob64(statement, position, bytes.constData(), bytes.size(),
+                                   SQLITE_TRANSIENT) == SQLITE_OK;
+    }
+    default: {
+        const QByteArray text = value.toString().toUtf8();
+        return sqlite3_bind_text64(statement, position, text.constData(), text.size(),
+                                   SQLITE_TRANSIENT, SQLITE_UTF8) == SQLITE_OK;
+    }
+    }
+}
+
+QString Quoted(const QString& identifier) {
+    return QLatin1Char('"') + QString(identifier).replace(QLatin1Char('"'), QLatin1String("\"\"")) +
+           QLatin1Char('"');
+}
+
+QString ErrorOf(sqlite3* db) { return QString::fromUtf8(sqlite3_errmsg(db)); }
+
+} // namespace
+
+Query::Query(QObject* parent) : QObject(parent) {}
+
+Query::~Query() = default;
+
+void Query::SetSql(const QString& sql, const QVariantList& parameters) {
+    sql_ = sql;
+    parameters_ = parameters;
+}
+
+void Query::ClearSql() {
+    sql_.clear();
+    parameters_.clear();
+}
+
+bool Query::Open(QString* error) {
+    Close();
+    QString failure;
+    auto fail = [&](const QString& text) {
+        if (error)
+            *error = text;
+        return false;
+    };
+    if (!connection_)
+        return fail(QStringLiteral("query has no connection"));
+    if (!connection_->Open(&failure))
+        return fail(failure);
+    sqlite3* db = connection_->Handle();
+    Statement statement(db, sql_, &failure);
+    if (!statement)
+        return fail(failure);
+    sqlite3_stmt* st = statement.get();
+    if (!sqlite3_stmt_readonly(st))
+        return fail(QStringLiteral("only select statements may be opened"));
+    for (int i = 0; i < parameters_.size(); ++i)
+        if (!Bind(st, i + 1, parameters_[i]))
+            return fail(ErrorOf(db));
+
+    const int columns = sqlite3_column_count(st);
+    std::vector<QString> names(columns);
+    std::vector<QString> origins(columns);
+    QString table;
+    bool oneTable = columns > 0;
+    int keyColumn = -1;
+    for (int i = 0; i < columns; ++i) {
+        names[i] = QString::fromUtf8(sqlite3_column_name(st, i));
+        const char* tableName = sqlite3_column_table_name(st, i);
+        const char* origin = sqlite3_column_origin_name(st, i);
+        if (!tableName || !origin) {
+            oneTable = false;
+            continue;
+        }
+        const QString thisTable = QString::fromUtf8(tableName);
+        if (table.isEmpty())
+            table = thisTable;
+        else if (table.compare(thisTable, Qt::CaseInsensitive) != 0)
+            oneTable = false;
+        origins[i] = QString::fromUtf8(origin);
+        int primaryKey = 0;
+        if (sqlite3_table_column_metadata(db, sqlite3_column_database_name(st, i), tableName,
+                                          origin, nullptr, nullptr, nullptr, &primaryKey,
+                                          nullptr) == SQLITE_OK &&
+            primaryKey)
+            keyColumn = i;
+    }
+
+    rows_.Reset(columns);
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW)
+        rows_.AppendFromStatement(st);
+    if (rc != SQLITE_DONE) {
+        rows_.Reset(0);
+        return fail(ErrorOf(db));
+    }
+
+    names_ = std::move(names);
+    index_.clear();
+    for (int i = 0; i < columns; ++i)
+        index_.insert(names_[i].toLower(), i);
+    origins_ = std::move(origins);
+    table_ = oneTable ? table : QString();
+    keyColumn_ = oneTable ? keyColumn : -1;
+    state_ = State::Browse;
+    current_ = -1;
+    eof_ = true;
+    emit DataChanged();
+    if (rows_.Count() > 0) {
+        current_ = 0;
+        eof_ = false;
+        Scrolled();
+    }
+    return true;
+}
+
+void Query::Close() {
+    if (state_ == State::Inactive)
+        return;
+    state_ = State::Inactive;
+    rows_.Reset(0);
+    names_.clear();
+    index_.clear();
+    origins_.clear();
+    buffer_.clear();
+    dirty_.clear();
+    current_ = -1;
+    eof_ = true;
+    emit DataChanged();
+}
+
+void Query::Scrolled() { emit AfterScroll(); }
+
+void Query::First() {
+    if (!Active())
+        return;
+    if (state_ != State::Browse)
+        Cancel();
+    if (rows_.Count() == 0) {
+        current_ = -1;
+        eof_ = true;
+        return;
+    }
+    current_ = 0;
+    eof_ = false;
+    Scrolled();
+}
+
+void Query::Next() {
+    if (!Active())
+        return;
+    if (state_ != State::Browse)
+        Cancel();
+    if (current_ + 1 < rows_.Count()) {
+        ++current_;
+        eof_ = false;
+        Scrolled();
+    } else {
+        eof_ = true;
+    }
+}
+
+void Query::MoveTo(int row) {
+    if (!Active() || row < 0 || row >= rows_.Count())
+        return;
+    if (state_ != State::Browse)
+        Cancel();
+    if (row == current_ && !eof_)
+        return;
+    current_ = row;
+    eof_ = false;
+    Scrolled();
+}
+
+bool Query::Locate(const QString& field, const QVariant& value) {
+    const int column = FieldIndex(field);
+    if (!Active() || column < 0)
+        return false;
+    if (state_ != State::Browse)
+        Cancel();
+    const bool byNumber = value.typeId() != QMetaType::QString;
+    const qint64 number = value.toLongLong();
+    const QString text = value.toString();
+    for (int row = 0; row < rows_.Count(); ++row) {
+        const bool match =
+            byNumber ? rows_.KindAt(row, column) != RowStore::Kind::Null &&
+                           rows_.IntegerAt(row, column) == number
+                     : rows_.TextAt(row, column) == text;
+        if (match) {
+            current_ = row;
+            eof_ = false;
+            Scrolled();
+            return true;
+        }
+    }
+    return false;
+}
+
+int Query::FieldIndex(const QString& name) const { return index_.value(name.toLower(), -1); }
+
+QVariant Query::BufferedValue(int column) const {
+    if (state_ == State::Edit || state_ == State::Insert) {
+        if (dirty_[column] || state_ == State::Insert)
+            return buffer_[column];
+    }
+    if (current_ < 0 || current_ >= rows_.Count())
+        return QVariant();
+    return rows_.ValueAt(current_, column);
+}
+
+QString Query::AsString(const QString& field) const {
+    const int column = FieldIndex(field);
+    if (column < 0)
+        return QString();
+    if (state_ == State::Browse) {
+        if (current_ < 0 || current_ >= rows_.Count())
+            return QString();
+        return rows_.TextAt(current_, column);
+    }
+    return BufferedValue(column).toString();
+}
+
+qint64 Query::AsInteger(const QString& field) const {
+    const int column = FieldIndex(field);
+    if (column < 0)
+        return 0;
+    if (state_ == State::Browse) {
+        if (current_ < 0 || current_ >= rows_.Count())
+            return 0;
+        return rows_.IntegerAt(current_, column);
+    }
+    return BufferedValue(column).toLongLong();
+}
+
+bool Query::IsNull(const QString& field) const {
+    const int column = FieldIndex(field);
+    if (column < 0)
+        return true;
+    return BufferedValue(column).isNull();
+}
+
+QString Query::TextAt(int row, int column) const {
+    if (row < 0 || row >= rows_.Count() || column < 0 || column >= rows_.Columns())
+        return QString();
+    return rows_.TextAt(row, column);
+}
+
+void Query::Edit() {
+    if (state_ != State::Browse || current_ < 0 || current_ >= rows_.Count())
+        return;
+    state_ = State::Edit;
+    buffer_.assign(FieldCount(), QVariant());
+    dirty_.assign(FieldCount(), false);
+    fieldError_.clear();
+}
+
+void Query::Append() {
+    if (state_ == State::Inactive)
+        return;
+    if (state_ != State::Browse)
+        Cancel();
+    beforeInsert_ = current_;
+    state_ = State::Insert;
+    buffer_.assign(FieldCount(), QVariant());
+    dirty_.assign(FieldCount(), false);
+    fieldError_.clear();
+    current_ = rows_.Count();
+    eof_ = false;
+    Scrolled();
+}
+
+void Query::SetField(const QString& field, const QVariant& value) {
+    if (state_ != State::Edit && state_ != State::Insert)
+        return;
+    const int column = FieldIndex(field);
+    if (column < 0) {
+        if (fieldError_.isEmpty())
+            fieldError_ = QStringLiteral("no such column: %1").arg(field);
+        return;
+    }
+    buffer_[column] = value;
+    dirty_[column] = true;
+}
+
+void Query::Cancel() {
+    if (state_ == State::Insert)
+        current_ = beforeInsert_;
+    if (state_ == State::Edit || state_ == State::Insert)
+        state_ = State::Browse;
+    buffer_.clear();
+    dirty_.clear();
+    eof_ = current_ < 0;
+}
+
+bool Query::CheckWritable(QString* error) const {
+    QString text;
+    if (!connection_ || !connection_->Handle())
+        text = QStringLiteral("database is not open");
+    else if (table_.isEmpty() || keyColumn_ < 0)
+        text = QStringLiteral("this result cannot be changed");
+    else if (!fieldError_.isEmpty())
+        text = fieldError_;
+    if (text.isEmpty())
+        return true;
+    if (error)
+        *error = text;
+    return false;
+}
+
+bool Query::Post(QString* error) {
+    if (state_ != State::Edit && state_ != State::Insert)
+        return true;
+    if (!CheckWritable(error))
+        return false;
+    const bool stored = state_ == State::Edit ? StoreEdit(error) : StoreInsert(error);
+    if (stored) {
+        state_ = State::Browse;
+        buffer_.clear();
+        dirty_.clear();
+        emit DataChanged();
+    }
+    return stored;
+}
+
+// Reads a stored row back, so the snapshot holds exactly what the file holds (defaults,
+// the assigned key, the column types the table gave the values).
+bool Query::Reread(int row, qint64 key, QString* error) {
+    QStringList columns;
+    for (const QString& origin : origins_)
+        columns << Quoted(origin);
+    sqlite3* db = connection_->Handle();
+    QString failure;
+    Statement statement(db,
+                        QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
+                            .arg(columns.join(QLatin1Char(',')), Quoted(table_),
+                                 Quoted(origins_[keyColumn_])),
+                        &failure);
+    if (!statement) {
+        if (error)
+            *error = failure;
+        return false;
+    }
+    sqlite3_bind_int64(statement.get(), 1, key);
+    const int rc = sqlite3_step(statement.get());
+    if (rc != SQLITE_ROW) {
+        if (error)
+            *error = rc == SQLITE_DONE ? QStringLiteral("the stored row cannot be read back")
+                                       : ErrorOf(db);
+        return false;
+    }
+    if (row < rows_.Count())
+        rows_.ReplaceFromStatement(row, statement.get());
+    else
+        rows_.AppendFromStatement(statement.get());
+    return true;
+}
+
+bool Query::StoreEdit(QString* error) {
+    sqlite3* db = connection_->Handle();
+    const qint64 key = rows_.IntegerAt(current_, keyColumn_);
+    QStringList assignments;
+    QVariantList values;
+    for (int i = 0; i < FieldCount(); ++i) {
+        if (!dirty_[i])
+            continue;
+        assignments << Quoted(origins_[i]) + QStringLiteral(" = ?");
+        values << buffer_[i];
+    }
+    if (assignments.isEmpty())
+        return true;
+    QString failure;
+    Statement statement(db,
+                        QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
+                            .arg(Quoted(table_), assignments.join(QStringLiteral(", ")),
+                                 Quoted(origins_[keyColumn_])),
+                        &failure);
+    bool ok = static_cast<bool>(statement);
+    for (int i = 0; ok && i < values.size(); ++i)
+        ok = Bind(statement.get(), i + 1, values[i]);
+    ok = ok && sqlite3_bind_int64(statement.get(), static_cast<int>(values.size()) + 1, key) ==
+                   SQLITE_OK;
+    if (ok && sqlite3_step(statement.get()) != SQLITE_DONE)
+        ok = false;
+    if (!ok) {
+        if (error)
+            *error = failure.isEmpty() ? ErrorOf(db) : failure;
+        return false;
+    }
+    if (sqlite3_changes(db) == 0) {
+        if (error)
+            *error = QStringLiteral("找不到要更新的行：它已被删除。");
+        return false;
+    }
+    return Reread(current_, key, error);
+}
+
+bool Query::StoreInsert(QString* error) {
+    sqlite3* db = connection_->Handle();
+    QStringList columns;
+    QStringList marks;
+    QVariantList values;
+    for (int i = 0; i < FieldCount(); ++i) {
+        if (!dirty_[i])
+            continue;
+        columns << Quoted(origins_[i]);
+        marks << QStringLiteral("?");
+        values << buffer_[i];
+    }
+    const QString sql =
+        columns.isEmpty()
+            ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(Quoted(table_))
+            : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                  .arg(Quoted(table_), columns.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
+    QString failure;
+    Statement statement(db, sql, &failure);
+    bool ok = static_cast<bool>(statement);
+    for (int i = 0; ok && i < values.size(); ++i)
+        ok = Bind(statement.get(), i + 1, values[i]);
+    if (ok && sqlite3_step(statement.get()) != SQLITE_DONE)
+        ok = false;
+    if (!ok) {
+        if (error)
+            *error = failure.isEmpty() ? ErrorOf(db) : failure;
+        return false;
+    }
+    if (!Reread(rows_.Count(), sqlite3_last_insert_rowid(db), error))
+        return false;
+    current_ = rows_.Count() - 1;
+    eof_ = false;
+    return true;
+}
+
+bool Query::Delete(QString* error) {
+    if (state_ == State::Insert) {
+        Cancel();
+        return true;
+    }
+    if (state_ == State::Edit)
+        Cancel();
+    if (state_ != State::Browse || current_ < 0 || current_ >= rows_.Count()) {
+        if (error)
+            *error = QStringLiteral("there is no row to delete");
+        return false;
+    }
+    if (!CheckWritable(error))
+        return false;
+    sqlite3* db = connection_->Handle();
+    QString failure;
+    Statement statement(
+        db, QStringLiteral("DELETE FROM %1 WHERE %2 = ?").arg(Quoted(table_), Quoted(origins_[keyColumn_])),
+        &failure);
+    bool ok = static_cast<bool>(statement) &&
+              sqlite3_bind_int64(statement.get(), 1, rows_.IntegerAt(current_, keyColumn_)) ==
+                  SQLITE_OK &&
+              sqlite3_step(statement.get()) == SQLITE_DONE;
+    if (!ok) {
+        if (error)
+            *error = failure.isEmpty() ? ErrorOf(db) : failure;
+        return false;
+    }
+    // A row another copy already deleted is gone either way: not an error.
+    rows_.Remove(current_);
+    if (current_ >= rows_.Count())
+        current_ = rows_.Count() - 1;
+    eof_ = current_ < 0;
+    emit DataChanged();
+    Scrolled();
+    return true;
+}

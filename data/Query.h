@@ -1,0 +1,105 @@
+#pragma once
+
+#include "RowStore.h"
+
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QVariant>
+#include <QVariantList>
+
+#include <vector>
+
+class Connection;
+
+// A select statement and its result as an updatable snapshot: every row is read when
+// the result opens, so the row count is known at once and scrolling never goes back to
+// the file. Edits, inserts and deletes are written through to the file immediately and
+// mirrored in the snapshot; the statement itself is not evaluated again while open.
+class Query : public QObject {
+    Q_OBJECT
+public:
+    enum class State { Inactive, Browse, Edit, Insert };
+
+    explicit Query(QObject* parent = nullptr);
+    ~Query() override;
+
+    void SetConnection(Connection* connection) { connection_ = connection; }
+    Connection* GetConnection() const { return connection_; }
+
+    // The statement text and the values bound to its ? placeholders, in order.
+    void SetSql(const QString& sql, const QVariantList& parameters = {});
+    void ClearSql();
+    QString Sql() const { return sql_; }
+
+    bool Open(QString* error);
+    void Close();
+    bool Active() const { return state_ != State::Inactive; }
+    State GetState() const { return state_; }
+
+    int RecordCount() const { return rows_.Count(); }
+    // 0-based position of the current row; -1 when there is none.
+    int RecNo() const { return current_; }
+    bool Eof() const { return eof_; }
+    void First();
+    void Next();
+    void MoveTo(int row);
+    bool Locate(const QString& field, const QVariant& value);
+
+    int FieldCount() const { return static_cast<int>(names_.size()); }
+    QString FieldName(int column) const { return names_[column]; }
+    int FieldIndex(const QString& name) const;
+    bool HasField(const QString& name) const { return FieldIndex(name) >= 0; }
+
+    // The current row (or the row being edited or inserted). An unknown field reads
+    // as no value.
+    QString AsString(const QString& field) const;
+    qint64 AsInteger(const QString& field) const;
+    bool IsNull(const QString& field) const;
+
+    // Any row of the snapshot, for views that draw many rows.
+    QString TextAt(int row, int column) const;
+
+    void Edit();
+    void Append();
+    void SetField(const QString& field, const QVariant& value);
+    bool Post(QString* error);
+    void Cancel();
+    bool Delete(QString* error);
+
+signals:
+    // The current row changed: after a non-empty open, a move, the start of an insert,
+    // a delete or a successful locate.
+    void AfterScroll();
+    // Rows came, went or changed: views over the result must redraw.
+    void DataChanged();
+
+private:
+    bool CheckWritable(QString* error) const;
+    bool StoreEdit(QString* error);
+    bool StoreInsert(QString* error);
+    bool Reread(int row, qint64 key, QString* error);
+    QVariant BufferedValue(int column) const;
+    void Scrolled();
+
+    Connection* connection_ = nullptr;
+    QString sql_;
+    QVariantList parameters_;
+    State state_ = State::Inactive;
+    RowStore rows_;
+    std::vector<QString> names_;
+    QHash<QString, int> index_;
+    int current_ = -1;
+    bool eof_ = true;
+
+    // Where stores go: the one table every column comes from, and its key column.
+    QString table_;
+    std::vector<QString> origins_;
+    int keyColumn_ = -1;
+
+    // Values set since Edit or Append, by column; unset columns keep their old value.
+    std::vector<QVariant> buffer_;
+    std::vector<bool> dirty_;
+    QString fieldError_;
+    int beforeInsert_ = -1;
+};

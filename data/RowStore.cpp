@@ -1,0 +1,171 @@
+#include "RowStore.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+constexpr std::size_t kChunkBytes = std::size_t(1) << 20;
+}
+
+void RowStore::Reset(int columns) {
+    columns_ = columns;
+    rows_.clear();
+    chunks_.clear();
+    free_ = nullptr;
+    left_ = 0;
+}
+
+char* RowStore::Allocate(std::size_t bytes) {
+    bytes = (bytes + 7) & ~std::size_t(7);
+    if (bytes > left_) {
+        std::size_t size = std::max(bytes, kChunkBytes);
+        chunks_.push_back(std::make_unique<char[]>(size));
+        free_ = chunks_.back().get();
+        left_ = size;
+    }
+    char* block = free_;
+    free_ += bytes;
+    left_ -= bytes;
+    return block;
+}
+
+const char* RowStore::Build(sqlite3_stmt* statement) {
+    cells_.resize(columns_);
+    sources_.resize(columns_);
+    std::uint32_t offset = 0;
+    qint64 integers[64];
+    double reals[64];
+    std::vector<qint64> moreIntegers;
+    std::vector<double> moreReals;
+    if (columns_ > 64) {
+        moreIntegers.resize(columns_);
+        moreReals.resize(columns_);
+    }
+    qint64* ints = columns_ > 64 ? moreIntegers.data() : integers;
+    double* dbls = columns_ > 64 ? moreReals.data() : reals;
+    for (int i = 0; i < columns_; ++i) {
+        Cell& cell = cells_[i];
+        cell.offset = offset;
+        switch (sqlite3_column_type(statement, i)) {
+        case SQLITE_INTEGER:
+            cell.kind = Kind::Integer;
+            ints[i] = sqlite3_column_int64(statement, i);
+            sources_[i] = &ints[i];
+            cell.size = sizeof(qint64);
+            break;
+        case SQLITE_FLOAT:
+            cell.kind = Kind::Real;
+            dbls[i] = sqlite3_column_double(statement, i);
+            sources_[i] = &dbls[i];
+            cell.size = sizeof(double);
+            break;
+        case SQLITE_TEXT:
+            cell.kind = Kind::Text;
+            sources_[i] = sqlite3_column_text(statement, i);
+            cell.size = static_cast<std::uint32_t>(sqlite3_column_bytes(statement, i));
+            break;
+        case SQLITE_BLOB:
+            cell.kind = Kind::Blob;
+            sources_[i] = sqlite3_column_blob(statement, i);
+            cell.size = static_cast<std::uint32_t>(sqlite3_column_bytes(statement, i));
+            break;
+        default:
+            cell.kind = Kind::Null;
+            sources_[i] = nullptr;
+            cell.size = 0;
+        }
+        offset += cell.size;
+    }
+    const std::size_t header = sizeof(Cell) * columns_;
+    char* block = Allocate(header + offset);
+    std::memcpy(block, cells_.data(), header);
+    for (int i = 0; i < columns_; ++i)
+        if (cells_[i].size)
+            std::memcpy(block + header + cells_[i].offset, sources_[i], cells_[i].size);
+    return block;
+}
+
+void RowStore::AppendFromStatement(sqlite3_stmt* statement) { rows_.push_back(Build(statement)); }
+
+// The old block stays in its chunk until the store is reset: edits are rare, and the
+// space comes back when the result is closed.
+void RowStore::ReplaceFromStatement(int row, sqlite3_stmt* statement) {
+    rows_[row] = Build(statement);
+}
+
+void RowStore::Remove(int row) { rows_.erase(rows_.begin() + row); }
+
+RowStore::Cell RowStore::CellAt(int row, int column, const char** payload) const {
+    const char* block = rows_[row];
+    Cell cell;
+    std::memcpy(&cell, block + sizeof(Cell) * column, sizeof(Cell));
+    *payload = block + sizeof(Cell) * columns_ + cell.offset;
+    return cell;
+}
+
+RowStore::Kind RowStore::KindAt(int row, int column) const {
+    const char* payload;
+    return CellAt(row, column, &payload).kind;
+}
+
+qint64 RowStore::IntegerAt(int row, int column) const {
+    const char* payload;
+    Cell cell = CellAt(row, column, &payload);
+    switch (cell.kind) {
+    case Kind::Integer: {
+        qint64 value;
+        std::memcpy(&value, payload, sizeof value);
+        return value;
+    }
+    case Kind::Real: {
+        double value;
+        std::memcpy(&value, payload, sizeof value);
+        return static_cast<qint64>(value);
+    }
+    case Kind::Text:
+        return QByteArray(payload, cell.size).trimmed().toLongLong();
+    default:
+        return 0;
+    }
+}
+
+QString RowStore::TextAt(int row, int column) const {
+    const char* payload;
+    Cell cell = CellAt(row, column, &payload);
+    switch (cell.kind) {
+    case Kind::Text:
+    case Kind::Blob:
+        return QString::fromUtf8(payload, cell.size);
+    case Kind::Integer:
+        return QString::number(IntegerAt(row, column));
+    case Kind::Real: {
+        double value;
+        std::memcpy(&value, payload, sizeof value);
+        return QString::number(value, 'g', 15);
+    }
+    default:
+        return QString();
+    }
+}
+
+QVariant RowStore::ValueAt(int row, int column) const {
+    const char* payload;
+    Cell cell = CellAt(row, column, &payload);
+    switch (cell.kind) {
+    case Kind::Integer:
+        return IntegerAt(row, column);
+    case Kind::Real: {
+        double value;
+        std::memcpy(&value, payload, sizeof value);
+        return value;
+    }
+    case Kind::Text:
+        return QString::fromUtf8(payload, cell.size);
+    case Kind::Blob:
+        return QByteArray(payload, cell.size);
+    default:
+        return QVariant();
+    }
+}

@@ -1,0 +1,6 @@
+#include "ShareDM.h"
+
+TShareDataModule::TShareDataModule(Dialogs& dialogs) : dialogs_(dialogs) {
+    Bind(ADOQueryTemp);
+    Bind(ADOQueryTemp2);
+}
