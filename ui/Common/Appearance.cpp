@@ -1,0 +1,33 @@
+#include "Appearance.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
+QFont WindowFont() {
+    QFont font;
+    // Asked for by name: what fontconfig substitutes for "SimSun" alone depends on the
+    // locale and is often a sans face.
+    font.setFamilies({QStringLiteral("SimSun"), QStringLiteral("宋体"),
+                      QStringLiteral("AR PL SungtiL GB"), QStringLiteral("AR PL UMing CN"),
+                      QStringLiteral("Noto Serif CJK SC")});
+    font.setPixelSize(12);
+    return font;
+}
+
+static void InitResources() {
+    Q_INIT_RESOURCE(sitemora);
+}
+
+void ApplyAppearance(QApplication& app) {
+    // The icons live in a static library, whose resources are not registered by
+    // themselves.
+    InitResources();
+    QApplication::setFont(WindowFont());
+    auto* translator = new QTranslator(&app);
+    if (translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
+}

@@ -1,0 +1,225 @@
+#include "MainForm.h"
+
+#include "DataGrid.h"
+#include "Dialogs.h"
+#include "NoteForm.h"
+#include "PublicFunction.h"
+#include "SearchForm.h"
+#include "ShareDM.h"
+#include "ui_MainForm.h"
+
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QShowEvent>
+
+namespace {
+const QString kBreak = QStringLiteral("\r\n\r\n");
+}
+
+TFormMain::TFormMain(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui::TFormMain>()) {
+    ui_->setupUi(this);
+    DBGridEh1 = ui_->DBGridEh1;
+    Memo1 = ui_->Memo1;
+    setWindowIcon(QIcon(QStringLiteral(":/icons/sitemora.svg")));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    FixClientSize(true);
+
+    ui_->Button1->setDefaultAction(ui_->ActionNew);
+    ui_->Button2->setDefaultAction(ui_->ActionDelete);
+    connect(ui_->ActionNew, &QAction::triggered, this, &TFormMain::ActionNewExecute);
+    connect(ui_->ActionDelete, &QAction::triggered, this, &TFormMain::ActionDeleteExecute);
+    ui_->Image1->installEventFilter(this);
+
+    ADOQuery1.setObjectName(QStringLiteral("ADOQuery1"));
+    DBGridEh1->SetQuery(
+        &ADOQuery1,
+        {{QStringLiteral("WebIndex"), QStringLiteral("编号"), 80, QStringLiteral("合计"), false},
+         {QStringLiteral("WebName"), QStringLiteral("网站名称"), 210, QString(), true}});
+    connect(&ADOQuery1, &Query::AfterScroll, this, &TFormMain::ADOQuery1AfterScroll);
+    connect(DBGridEh1, &DataGrid::DblClick, this, &TFormMain::DBGridEh1DblClick);
+    DBGridEh1->View()->setFocus();
+    setFocusProxy(DBGridEh1->View());
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+TFormMain::~TFormMain() = default;
+
+void TFormMain::AttachDataModule(TShareDataModule* dataModule) {
+    dataModule_ = dataModule;
+    dataModule_->Bind(ADOQuery1);
+}
+
+void TFormMain::AttachForms(TFormNote* formNote, TFormSearch* formSearch) {
+    formNote_ = formNote;
+    formSearch_ = formSearch;
+}
+
+Dialogs& TFormMain::Messages() const {
+    return dataModule_->Messages();
+}
+
+// The window keeps its size unless maximized; maximized, only the list grows taller
+// and the details pane grows both ways, which the layout's fixed column does.
+void TFormMain::FixClientSize(bool fixed) {
+    if (fixed) {
+        setFixedSize(kClientWidth, kClientHeight);
+    } else {
+        setMinimumSize(kClientWidth, kClientHeight);
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    }
+}
+
+void TFormMain::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::WindowStateChange)
+        FixClientSize(!(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)));
+    QWidget::changeEvent(event);
+}
+
+void TFormMain::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // Coming back from minimized is not a showing of the window.
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void TFormMain::FormShow() {
+    DBGridEh1->View()->setFocus();
+    RefreshSiteList();
+}
+
+bool TFormMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui_->Image1 && event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton &&
+        ui_->Image1->rect().contains(static_cast<QMouseEvent*>(event)->position().toPoint())) {
+        Image1Click();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TFormMain::SetDetails(const QString& text) {
+    details_ = text;
+    // The pane shows each CR LF as one line break.
+    QString shown = text;
+    shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    Memo1->setPlainText(shown);
+}
+
+void TFormMain::RefreshSiteList() {
+    if (!dataModule_)
+        return;
+    QString statement = QStringLiteral("Select * From Web Where (WebIndex > 0)");
+    QVariantList parameters;
+    if (formSearch_)
+        statement += formSearch_->FilterClauses(&parameters);
+    statement += QStringLiteral(" Order By WebIndex");
+    if (!OpenQuery(ADOQuery1, statement, kOpenFailure, Messages(), parameters))
+        return;
+    // A non-empty open has already made the first row current and shown it.
+    if (ADOQuery1.RecordCount() == 0)
+        SetDetails(QString());
+}
+
+bool TFormMain::HasCurrentSite() const {
+    return ADOQuery1.Active() && ADOQuery1.RecNo() >= 0 &&
+           !ADOQuery1.IsNull(QStringLiteral("WebIndex"));
+}
+
+void TFormMain::ADOQuery1AfterScroll() {
+    ShowSiteDetails();
+}
+
+void TFormMain::ShowSiteDetails() {
+    SetDetails(QString());
+    if (!dataModule_ || !HasCurrentSite())
+        return;
+    QString text;
+    text += QStringLiteral("网站名称：") + ADOQuery1.AsString(QStringLiteral("WebName")) + kBreak;
+    text += QStringLiteral("网站地址：") + ADOQuery1.AsString(QStringLiteral("WebUrl")) + kBreak;
+    text += QStringLiteral("网站ＰＲ：") + ADOQuery1.AsString(QStringLiteral("WebPr")) + kBreak;
+    const QString statement = QStringLiteral("Select * From Content Where ContentWeb = ") +
+                              QString::number(ADOQuery1.AsInteger(QStringLiteral("WebIndex"))) +
+                              QStringLiteral(" Order By ContentIndex");
+    Query& paragraphs = dataModule_->ADOQueryTemp;
+    if (OpenQuery(paragraphs, statement, kOpenFailure, Messages())) {
+        if (paragraphs.RecordCount() > 0) {
+            for (paragraphs.First(); !paragraphs.Eof(); paragraphs.Next())
+                text += paragraphs.AsString(QStringLiteral("ContentTxt")) + kBreak;
+        }
+    }
+    SetDetails(text);
+}
+
+void TFormMain::ActionNewExecute() {
+    if (!formNote_)
+        return;
+    formNote_->EditIndex = 0;
+    if (formNote_->exec() == 1)
+        RefreshSiteList();
+}
+
+void TFormMain::DBGridEh1DblClick() {
+    if (!formNote_ || !HasCurrentSite())
+        return;
+    const qint64 webIndex = ADOQuery1.AsInteger(QStringLiteral("WebIndex"));
+    formNote_->EditIndex = static_cast<int>(webIndex);
+    if (formNote_->exec() != 1)
+        return;
+    RefreshSiteList();
+    ADOQuery1.Locate(QStringLiteral("WebIndex"), webIndex);
+}
+
+void TFormMain::ActionDeleteExecute() {
+    if (!dataModule_)
+        return;
+    if (!HasCurrentSite()) {
+        Messages().Information(QStringLiteral("请先选中要修改的记录"));
+        return;
+    }
+    const QString id = QString::number(ADOQuery1.AsInteger(QStringLiteral("WebIndex")));
+    if (!Messages().Confirm(QStringLiteral("您确定要删除该记录吗？"), QStringLiteral("删除确认")))
+        return;
+
+    // The site and its paragraphs go together or not at all: a failure half-way would
+    // otherwise leave a site that has lost some of its paragraphs.
+    Transaction transaction(dataModule_->ADOConnection1);
+    if (!transaction.Begin(nullptr)) {
+        Messages().Information(kOpenFailure);
+        return;
+    }
+    Query& site = dataModule_->ADOQueryTemp;
+    Query& paragraphs = dataModule_->ADOQueryTemp2;
+    if (!OpenQuery(site, QStringLiteral("Select * From Web Where WebIndex = ") + id, kOpenFailure,
+                   Messages()))
+        return;
+    if (site.RecordCount() == 0)
+        return;
+    if (!OpenQuery(paragraphs, QStringLiteral("Select * From Content Where ContentWeb = ") + id,
+                   kOpenFailure, Messages()))
+        return;
+    QString error;
+    while (paragraphs.RecordCount() > 0) {
+        paragraphs.First();
+        if (!paragraphs.Delete(&error)) {
+            Messages().ErrorReport(error);
+            return;
+        }
+    }
+    site.First();
+    if (!site.Delete(&error) || !transaction.Commit(&error)) {
+        Messages().ErrorReport(error);
+        return;
+    }
+    Messages().Information(QStringLiteral("记录删除成功"));
+    RefreshSiteList();
+}
+
+void TFormMain::Image1Click() {
+    if (formSearch_ && formSearch_->exec() == 1)
+        RefreshSiteList();
+}

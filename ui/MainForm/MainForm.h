@@ -1,0 +1,68 @@
+#pragma once
+
+#include "Query.h"
+
+#include <QWidget>
+
+#include <memory>
+
+namespace Ui {
+class TFormMain;
+}
+class Dialogs;
+class TFormNote;
+class TFormSearch;
+class TShareDataModule;
+class DataGrid;
+class QPlainTextEdit;
+
+// The main window: the site list, the details pane of the selected site, and the
+// commands that add, edit and delete sites.
+class TFormMain : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kClientWidth = 762;
+    static constexpr int kClientHeight = 493;
+
+    explicit TFormMain(QWidget* parent = nullptr);
+    ~TFormMain() override;
+
+    // Wiring done at start-up, in creation order: the data module binds the list query
+    // to its connection; the editor and the search dialog come later.
+    void AttachDataModule(TShareDataModule* dataModule);
+    void AttachForms(TFormNote* formNote, TFormSearch* formSearch);
+
+    void RefreshSiteList();
+    void ShowSiteDetails();
+
+    void ActionNewExecute();
+    void ActionDeleteExecute();
+    void DBGridEh1DblClick();
+    void Image1Click();
+
+    // What ShowSiteDetails built, with its CR LF line breaks.
+    QString DetailsText() const { return details_; }
+
+    Query ADOQuery1;
+    DataGrid* DBGridEh1 = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void FormShow();
+    void ADOQuery1AfterScroll();
+    void SetDetails(const QString& text);
+    void FixClientSize(bool fixed);
+    bool HasCurrentSite() const;
+    Dialogs& Messages() const;
+
+    std::unique_ptr<Ui::TFormMain> ui_;
+    TShareDataModule* dataModule_ = nullptr;
+    TFormNote* formNote_ = nullptr;
+    TFormSearch* formSearch_ = nullptr;
+    QString details_;
+};

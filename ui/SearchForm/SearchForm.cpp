@@ -1,0 +1,9 @@
+#include "SearchForm.h"
+
+TFormSearch::TFormSearch(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("FormSearch"));
+}
+
+QString TFormSearch::FilterClauses(QVariantList* /*parameters*/) const {
+    return QString();
+}
