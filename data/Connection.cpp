@@ -7,11 +7,19 @@
 
 Connection::Connection(QString fileName) : fileName_(std::move(fileName)) {}
 
-Connection::~Connection() { Close(); }
+Connection::~Connection() {
+    Close();
+}
 
 void Connection::SetFileName(const QString& fileName) {
     Close();
     fileName_ = fileName;
+}
+
+void Connection::SetBusyTimeout(int milliseconds) {
+    busyTimeoutMs_ = milliseconds;
+    if (db_)
+        sqlite3_busy_timeout(db_, busyTimeoutMs_);
 }
 
 static QString ErrorText(sqlite3* db, int code) {
@@ -27,7 +35,7 @@ bool Connection::Open(QString* error) {
                              nullptr);
     if (rc == SQLITE_OK) {
         sqlite3_extended_result_codes(db, 1);
-        sqlite3_busy_timeout(db, kBusyTimeoutMs);
+        sqlite3_busy_timeout(db, busyTimeoutMs_);
         // SQLite reads the header lazily; touch the schema now so a file that is not
         // a database fails here and is retried next time instead of staying "open".
         rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
@@ -71,14 +79,18 @@ bool Connection::Begin(QString* error) {
     return Exec(db_, "BEGIN IMMEDIATE", error);
 }
 
-bool Connection::Commit(QString* error) { return Exec(db_, "COMMIT", error); }
+bool Connection::Commit(QString* error) {
+    return Exec(db_, "COMMIT", error);
+}
 
 void Connection::Rollback() {
     if (InTransaction())
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
-bool Connection::InTransaction() const { return db_ && !sqlite3_get_autocommit(db_); }
+bool Connection::InTransaction() const {
+    return db_ && !sqlite3_get_autocommit(db_);
+}
 
 Transaction::~Transaction() {
     if (open_)

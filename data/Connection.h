@@ -30,10 +30,13 @@ public:
 
     // How long a statement waits for another running copy to release the file.
     static constexpr int kBusyTimeoutMs = 5000;
+    int BusyTimeout() const { return busyTimeoutMs_; }
+    void SetBusyTimeout(int milliseconds);
 
 private:
     QString fileName_;
     sqlite3* db_ = nullptr;
+    int busyTimeoutMs_ = kBusyTimeoutMs;
 };
 
 // Runs Begin on construction and rolls back on destruction unless Commit was reached.
