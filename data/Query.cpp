@@ -64,7 +64,9 @@ QString Quoted(const QString& identifier) {
            QLatin1Char('"');
 }
 
-QString ErrorOf(sqlite3* db) { return QString::fromUtf8(sqlite3_errmsg(db)); }
+QString ErrorOf(sqlite3* db) {
+    return QString::fromUtf8(sqlite3_errmsg(db));
+}
 
 } // namespace
 
@@ -176,43 +178,48 @@ void Query::Close() {
     emit DataChanged();
 }
 
-void Query::Scrolled() { emit AfterScroll(); }
+void Query::Scrolled() {
+    emit AfterScroll();
+}
 
 void Query::First() {
     if (!Active())
         return;
-    if (state_ != State::Browse)
-        Cancel();
+    const bool dropped = Discard();
     if (rows_.Count() == 0) {
         current_ = -1;
         eof_ = true;
+        if (dropped)
+            Scrolled();
         return;
     }
+    const bool moved = dropped || current_ != 0 || eof_;
     current_ = 0;
     eof_ = false;
-    Scrolled();
+    if (moved)
+        Scrolled();
 }
 
 void Query::Next() {
     if (!Active())
         return;
-    if (state_ != State::Browse)
-        Cancel();
+    const bool dropped = Discard();
     if (current_ + 1 < rows_.Count()) {
         ++current_;
         eof_ = false;
         Scrolled();
     } else {
         eof_ = true;
+        if (dropped)
+            Scrolled();
     }
 }
 
 void Query::MoveTo(int row) {
     if (!Active() || row < 0 || row >= rows_.Count())
         return;
-    if (state_ != State::Browse)
-        Cancel();
-    if (row == current_ && !eof_)
+    const bool dropped = Discard();
+    if (row == current_ && !eof_ && !dropped)
         return;
     current_ = row;
     eof_ = false;
@@ -223,16 +230,14 @@ bool Query::Locate(const QString& field, const QVariant& value) {
     const int column = FieldIndex(field);
     if (!Active() || column < 0)
         return false;
-    if (state_ != State::Browse)
-        Cancel();
+    const bool dropped = Discard();
     const bool byNumber = value.typeId() != QMetaType::QString;
     const qint64 number = value.toLongLong();
     const QString text = value.toString();
     for (int row = 0; row < rows_.Count(); ++row) {
-        const bool match =
-            byNumber ? rows_.KindAt(row, column) != RowStore::Kind::Null &&
-                           rows_.IntegerAt(row, column) == number
-                     : rows_.TextAt(row, column) == text;
+        const bool match = byNumber ? rows_.KindAt(row, column) != RowStore::Kind::Null &&
+                                          rows_.IntegerAt(row, column) == number
+                                    : rows_.TextAt(row, column) == text;
         if (match) {
             current_ = row;
             eof_ = false;
@@ -240,10 +245,14 @@ bool Query::Locate(const QString& field, const QVariant& value) {
             return true;
         }
     }
+    if (dropped)
+        Scrolled();
     return false;
 }
 
-int Query::FieldIndex(const QString& name) const { return index_.value(name.toLower(), -1); }
+int Query::FieldIndex(const QString& name) const {
+    return index_.value(name.toLower(), -1);
+}
 
 QVariant Query::BufferedValue(int column) const {
     if (state_ == State::Edit || state_ == State::Insert) {
@@ -304,8 +313,7 @@ void Query::Edit() {
 void Query::Append() {
     if (state_ == State::Inactive)
         return;
-    if (state_ != State::Browse)
-        Cancel();
+    Discard();
     beforeInsert_ = current_;
     state_ = State::Insert;
     buffer_.assign(FieldCount(), QVariant());
@@ -330,13 +338,23 @@ void Query::SetField(const QString& field, const QVariant& value) {
 }
 
 void Query::Cancel() {
-    if (state_ == State::Insert)
+    if (Discard())
+        Scrolled();
+}
+
+// Dropping an unstored insert puts the row that was current before it back, so the
+// callers that move on afterwards must count that as a change of row too.
+bool Query::Discard() {
+    const bool dropped = state_ == State::Insert;
+    if (dropped) {
         current_ = beforeInsert_;
+        eof_ = current_ < 0;
+    }
     if (state_ == State::Edit || state_ == State::Insert)
         state_ = State::Browse;
     buffer_.clear();
     dirty_.clear();
-    eof_ = current_ < 0;
+    return dropped;
 }
 
 bool Query::CheckWritable(QString* error) const {
@@ -377,11 +395,11 @@ bool Query::Reread(int row, qint64 key, QString* error) {
         columns << Quoted(origin);
     sqlite3* db = connection_->Handle();
     QString failure;
-    Statement statement(db,
-                        QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
-                            .arg(columns.join(QLatin1Char(',')), Quoted(table_),
-                                 Quoted(origins_[keyColumn_])),
-                        &failure);
+    Statement statement(
+        db,
+        QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
+            .arg(columns.join(QLatin1Char(',')), Quoted(table_), Quoted(origins_[keyColumn_])),
+        &failure);
     if (!statement) {
         if (error)
             *error = failure;
@@ -424,8 +442,8 @@ bool Query::StoreEdit(QString* error) {
     bool ok = static_cast<bool>(statement);
     for (int i = 0; ok && i < values.size(); ++i)
         ok = Bind(statement.get(), i + 1, values[i]);
-    ok = ok && sqlite3_bind_int64(statement.get(), static_cast<int>(values.size()) + 1, key) ==
-                   SQLITE_OK;
+    ok = ok &&
+         sqlite3_bind_int64(statement.get(), static_cast<int>(values.size()) + 1, key) == SQLITE_OK;
     if (ok && sqlite3_step(statement.get()) != SQLITE_DONE)
         ok = false;
     if (!ok) {
@@ -453,11 +471,11 @@ bool Query::StoreInsert(QString* error) {
         marks << QStringLiteral("?");
         values << buffer_[i];
     }
-    const QString sql =
-        columns.isEmpty()
-            ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(Quoted(table_))
-            : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                  .arg(Quoted(table_), columns.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
+    const QString sql = columns.isEmpty()
+                            ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(Quoted(table_))
+                            : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                  .arg(Quoted(table_), columns.join(QLatin1Char(',')),
+                                       marks.join(QLatin1Char(',')));
     QString failure;
     Statement statement(db, sql, &failure);
     bool ok = static_cast<bool>(statement);
@@ -478,12 +496,10 @@ bool Query::StoreInsert(QString* error) {
 }
 
 bool Query::Delete(QString* error) {
-    if (state_ == State::Insert) {
-        Cancel();
+    if (Discard()) {
+        Scrolled();
         return true;
     }
-    if (state_ == State::Edit)
-        Cancel();
     if (state_ != State::Browse || current_ < 0 || current_ >= rows_.Count()) {
         if (error)
             *error = QStringLiteral("there is no row to delete");
@@ -493,9 +509,10 @@ bool Query::Delete(QString* error) {
         return false;
     sqlite3* db = connection_->Handle();
     QString failure;
-    Statement statement(
-        db, QStringLiteral("DELETE FROM %1 WHERE %2 = ?").arg(Quoted(table_), Quoted(origins_[keyColumn_])),
-        &failure);
+    Statement statement(db,
+                        QStringLiteral("DELETE FROM %1 WHERE %2 = ?")
+                            .arg(Quoted(table_), Quoted(origins_[keyColumn_])),
+                        &failure);
     bool ok = static_cast<bool>(statement) &&
               sqlite3_bind_int64(statement.get(), 1, rows_.IntegerAt(current_, keyColumn_)) ==
                   SQLITE_OK &&

@@ -69,12 +69,13 @@ public:
 
 signals:
     // The current row changed: after a non-empty open, a move, the start of an insert,
-    // a delete or a successful locate.
+    // a delete, a successful locate, or an unstored insert being dropped.
     void AfterScroll();
     // Rows came, went or changed: views over the result must redraw.
     void DataChanged();
 
 private:
+    bool Discard();
     bool CheckWritable(QString* error) const;
     bool StoreEdit(QString* error);
     bool StoreInsert(QString* error);
