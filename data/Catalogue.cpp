@@ -15,8 +15,8 @@ namespace Catalogue {
 
 const QStringList& WebTextColumns() {
     static const QStringList columns = [] {
-        QStringList c{"WebName",  "WebUrl",   "WebPr",    "WebUser1", "WebKey1",
-                      "WebUser2", "WebKey2",  "WebUser3", "WebKey3"};
+        QStringList c{"WebName",  "WebUrl",  "WebPr",    "WebUser1", "WebKey1",
+                      "WebUser2", "WebKey2", "WebUser3", "WebKey3"};
         for (int n = 1; n <= 8; ++n)
             c << QStringLiteral("WebSonName%1").arg(n);
         for (int n = 1; n <= 8; ++n)
@@ -62,8 +62,8 @@ bool ApplySchema(sqlite3* db, QString* error) {
 
 bool CreateTempBeside(const QString& target, QString* tempPath, QString* error) {
     QFileInfo info(target);
-    QByteArray pattern = QFile::encodeName(QDir(info.absolutePath()).filePath(
-                             QStringLiteral(".%1.XXXXXX").arg(info.fileName())));
+    QByteArray pattern = QFile::encodeName(
+        QDir(info.absolutePath()).filePath(QStringLiteral(".%1.XXXXXX").arg(info.fileName())));
     // mkstemp creates the file with mode 0600: a catalogue holds passwords.
     int fd = mkstemp(pattern.data());
     if (fd < 0) {

@@ -90,6 +90,11 @@ bool Query::Open(QString* error) {
     auto fail = [&](const QString& text) {
         if (error)
             *error = text;
+        // Let the next statement open the file afresh: the user may have put a good
+        // catalogue in place of a broken one meanwhile. Never inside a transaction,
+        // whose owner decides what happens to it.
+        if (connection_ && !connection_->InTransaction())
+            connection_->Close();
         return false;
     };
     if (!connection_)

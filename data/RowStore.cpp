@@ -87,7 +87,9 @@ const char* RowStore::Build(sqlite3_stmt* statement) {
     return block;
 }
 
-void RowStore::AppendFromStatement(sqlite3_stmt* statement) { rows_.push_back(Build(statement)); }
+void RowStore::AppendFromStatement(sqlite3_stmt* statement) {
+    rows_.push_back(Build(statement));
+}
 
 // The old block stays in its chunk until the store is reset: edits are rare, and the
 // space comes back when the result is closed.
@@ -95,7 +97,9 @@ void RowStore::ReplaceFromStatement(int row, sqlite3_stmt* statement) {
     rows_[row] = Build(statement);
 }
 
-void RowStore::Remove(int row) { rows_.erase(rows_.begin() + row); }
+void RowStore::Remove(int row) {
+    rows_.erase(rows_.begin() + row);
+}
 
 RowStore::Cell RowStore::CellAt(int row, int column, const char** payload) const {
     const char* block = rows_[row];

@@ -17,14 +17,7 @@ QFont WindowFont() {
     return font;
 }
 
-static void InitResources() {
-    Q_INIT_RESOURCE(sitemora);
-}
-
 void ApplyAppearance(QApplication& app) {
-    // The icons live in a static library, whose resources are not registered by
-    // themselves.
-    InitResources();
     QApplication::setFont(WindowFont());
     auto* translator = new QTranslator(&app);
     if (translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),

@@ -1,0 +1,283 @@
+#include "DataGrid.h"
+#include "MainForm.h"
+#include "ShareDM.h"
+#include "support/RecordingDialogs.h"
+#include "support/TempCatalogue.h"
+
+#include <QAccessible>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QTableView>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+// A main window as start-up wires it, over the catalogue in the current directory.
+struct MainWindow {
+    RecordingDialogs dialogs;
+    TFormMain form;
+    TShareDataModule dataModule{dialogs};
+    MainWindow() { form.AttachDataModule(&dataModule); }
+    void Show() {
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+    }
+    QTableView* View() { return form.DBGridEh1->View(); }
+    QString Pane() { return form.Memo1->toPlainText(); }
+};
+
+} // namespace
+
+class TestMainForm : public QObject {
+    Q_OBJECT
+private slots:
+    void emptyCatalogueShowsEmptyListAndPane();
+    void detailsText_data();
+    void detailsText();
+    void listsSitesInIndexOrderWithFirstSelected();
+    void everyKeyboardMoveRebuildsThePane();
+    void gridAndCursorFollowEachOther();
+    void failedStartKeepsPlaceholderAndRecovers_data();
+    void failedStartKeepsPlaceholderAndRecovers();
+    void failedParagraphStatementKeepsTheLabelledLines();
+    void windowGeometryAndMaximizedLayout();
+    void titleClickDoesNotSort();
+    void footerAndCellsAreAccessible();
+};
+
+void TestMainForm::emptyCatalogueShowsEmptyListAndPane() {
+    TempCatalogue catalogue;
+    QVERIFY(catalogue.EnterDir());
+    MainWindow w;
+    w.Show();
+    QCOMPARE(w.form.windowTitle(), QStringLiteral("Sitemora软件"));
+    QCOMPARE(w.View()->model()->rowCount(), 0);
+    QCOMPARE(w.form.DBGridEh1->FooterText(0), QStringLiteral("合计"));
+    QCOMPARE(w.form.DBGridEh1->FooterText(1), QStringLiteral("0"));
+    QCOMPARE(w.Pane(), QString());
+    QCOMPARE(w.dialogs.Shown(), 0);
+    QVERIFY(w.View()->hasFocus());
+}
+
+void TestMainForm::detailsText_data() {
+    QTest::addColumn<QString>("pr");
+    QTest::addColumn<QStringList>("paragraphs");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("no paragraph") << "9" << QStringList()
+                                  << "网站名称：新浪\r\n\r\n网站地址：http://a.cn/\r\n\r\n"
+                                     "网站ＰＲ：9\r\n\r\n";
+    QTest::newRow("empty rank") << "" << QStringList()
+                                << "网站名称：新浪\r\n\r\n网站地址：http://a.cn/\r\n\r\n"
+                                   "网站ＰＲ：\r\n\r\n";
+    QTest::newRow("two paragraphs of several lines")
+        << "7" << QStringList{"第一段\n第二行", "second\r\nparagraph 🙂 'quoted'"}
+        << "网站名称：新浪\r\n\r\n网站地址：http://a.cn/\r\n\r\n网站ＰＲ：7\r\n\r\n"
+           "第一段\n第二行\r\n\r\nsecond\r\nparagraph 🙂 'quoted'\r\n\r\n";
+}
+
+void TestMainForm::detailsText() {
+    QFETCH(QString, pr);
+    QFETCH(QStringList, paragraphs);
+    QFETCH(QString, expected);
+    TempCatalogue catalogue;
+    const qint64 site = catalogue.AddSite("新浪", "http://a.cn/", pr);
+    const qint64 other = catalogue.AddSite("other", "x", "y");
+    catalogue.AddParagraph(other, "not mine");
+    for (const QString& text : paragraphs)
+        catalogue.AddParagraph(site, text);
+    catalogue.AddParagraph(0, "orphan");
+    QVERIFY(catalogue.EnterDir());
+    MainWindow w;
+    w.Show();
+    QCOMPARE(w.form.DetailsText(), expected);
+    QString shown = expected;
+    QCOMPARE(w.Pane(), shown.replace("\r\n", "\n"));
+}
+
+void TestMainForm::listsSitesInIndexOrderWithFirstSelected() {
+    TempCatalogue catalogue;
+    for (const char* name : {"a", "b", "c"})
+        catalogue.AddSite(name);
+    QVERIFY(catalogue.Exec("DELETE FROM Web WHERE WebIndex = 2"));
+    QVERIFY(catalogue.EnterDir());
+    MainWindow w;
+    w.Show();
+    QAbstractItemModel* model = w.View()->model();
+    QCOMPARE(model->rowCount(), 2);
+    QCOMPARE(model->index(0, 0).data().toString(), QStringLiteral("1"));
+    QCOMPARE(model->index(1, 0).data().toString(), QStringLiteral("3"));
+    QCOMPARE(model->index(1, 1).data().toString(), QStringLiteral("c"));
+    QCOMPARE(model->headerData(0, Qt::Horizontal).toString(), QStringLiteral("编号"));
+    QCOMPARE(model->headerData(1, Qt::Horizontal).toString(), QStringLiteral("网站名称"));
+    QCOMPARE(w.View()->columnWidth(0), 80);
+    QCOMPARE(w.View()->columnWidth(1), 210);
+    QCOMPARE(w.View()->currentIndex().row(), 0);
+    QCOMPARE(w.form.DBGridEh1->FooterText(1), QStringLiteral("2"));
+    QVERIFY(w.Pane().startsWith("网站名称：a\n"));
+}
+
+void TestMainForm::everyKeyboardMoveRebuildsThePane() {
+    TempCatalogue catalogue;
+    for (const char* name : {"one", "two", "three"}) {
+        const qint64 site = catalogue.AddSite(name);
+        catalogue.AddParagraph(site, QStringLiteral("text of %1").arg(name));
+    }
+    QVERIFY(catalogue.EnterDir());
+    MainWindow w;
+    w.Show();
+    const auto expectPane = [&](const char* name) {
+        QVERIFY2(w.Pane().startsWith(QStringLiteral("网站名称：%1\n").arg(name)),
+                 qPrintable(w.Pane()));
+        QVERIFY(w.Pane().contains(QStringLiteral("text of %1").arg(name)));
+    };
+    expectPane("one");
+    QTest::keyClick(w.View(), Qt::Key_Down);
+    expectPane("two");
+    QTest::keyClick(w.View(), Qt::Key_Down);
+    expectPane("three");
+    QTest::keyClick(w.View(), Qt::Key_Home, Qt::ControlModifier);
+    expectPane("one");
+    // The pane is rebuilt even over what the user typed into it.
+    w.form.Memo1->setPlainText("typed");
+    QTest::keyClick(w.View(), Qt::Key_End, Qt::ControlModifier);
+    expectPane("three");
+    // Editing the site's paragraphs elsewhere shows on the next move, never cached.
+    QVERIFY(catalogue.Exec("UPDATE Content SET ContentTxt = 'changed' WHERE ContentWeb = 2"));
+    QTest::keyClick(w.View(), Qt::Key_Up);
+    QVERIFY(w.Pane().contains("changed"));
+}
+
+void TestMainForm::gridAndCursorFollowEachOther() {
+    TempCatalogue catalogue;
+    for (int i = 0; i < 50; ++i)
+        catalogue.AddSite(QStringLiteral("site %1").arg(i));
+    QVERIFY(catalogue.EnterDir());
+    MainWindow w;
+    w.Show();
+    QTableView* view = w.View();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                      view->visualRect(view->model()->index(3, 1)).center());
+    QCOMPARE(w.form.ADOQuery1.RecNo(), 3);
+    QVERIFY(w.Pane().startsWith("网站名称：site 3\n"));
+    QVERIFY(w.form.ADOQuery1.Locate("WebIndex", 40));
+    QCOMPARE(view->currentIndex().row(), 39);
+    QVERIFY(w.Pane().startsWith("网站名称：site 39\n"));
+}
+
+void TestMainForm::failedStartKeepsPlaceholderAndRecovers_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("createFile");
+    QTest::newRow("no file") << QByteArray() << false;
+    QTest::newRow("not a database") << QByteArray("this is not a database file at all", 34) << true;
+    QTest::newRow("empty file") << QByteArray() << true;
+}
+
+void TestMainForm::failedStartKeepsPlaceholderAndRecovers() {
+    QFETCH(QByteArray, content);
+    QFETCH(bool, createFile);
+    TempCatalogue catalogue(TempCatalogue::Start::WithoutFile);
+    if (createFile) {
+        QFile file(catalogue.Path());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content.repeated(200));
+    }
+    QVERIFY(catalogue.EnterDir());
+    MainWindow w;
+    w.Show();
+    QCOMPARE(w.dialogs.Informations(), QStringList{"数据库打开失败"});
+    QCOMPARE(w.View()->model()->rowCount(), 0);
+    QCOMPARE(w.Pane(), QStringLiteral("[文本内容]"));
+    QCOMPARE(QFile::exists(catalogue.Path()), createFile);
+    if (createFile)
+        QCOMPARE(QFileInfo(catalogue.Path()).size(), qint64(content.size() * 200));
+
+    // Once a good catalogue is in place the next statement opens it.
+    QFile::remove(catalogue.Path());
+    QString error;
+    QVERIFY(Catalogue::CreateEmpty(catalogue.Path(), &error));
+    catalogue.AddSite("back");
+    w.form.RefreshSiteList();
+    QCOMPARE(w.dialogs.Informations().size(), 1);
+    QCOMPARE(w.View()->model()->rowCount(), 1);
+    QVERIFY(w.Pane().startsWith("网站名称：back\n"));
+}
+
+void TestMainForm::failedParagraphStatementKeepsTheLabelledLines() {
+    TempCatalogue catalogue(TempCatalogue::Start::WithoutFile);
+    QVERIFY(catalogue.CreateWithSchema(
+        "CREATE TABLE Web (WebIndex INTEGER PRIMARY KEY, WebName TEXT, WebUrl TEXT);"
+        "INSERT INTO Web VALUES (4, 'only', 'u');"));
+    QVERIFY(catalogue.EnterDir());
+    MainWindow w;
+    w.Show();
+    // No Content table, and no WebPr column: the list still shows what there is.
+    QCOMPARE(w.dialogs.Informations(), QStringList{"数据库打开失败"});
+    QCOMPARE(w.form.DetailsText(),
+             QStringLiteral("网站名称：only\r\n\r\n网站地址：u\r\n\r\n网站ＰＲ：\r\n\r\n"));
+}
+
+void TestMainForm::windowGeometryAndMaximizedLayout() {
+    TempCatalogue catalogue;
+    QVERIFY(catalogue.EnterDir());
+    MainWindow w;
+    w.Show();
+    QCOMPARE(w.form.size(), QSize(762, 493));
+    auto* panel1 = w.form.findChild<QWidget*>("Panel1");
+    auto* panel4 = w.form.findChild<QWidget*>("Panel4");
+    QCOMPARE(panel1->geometry(), QRect(0, 0, 337, 493));
+    QCOMPARE(panel4->height(), 112);
+    QCOMPARE(w.form.Memo1->parentWidget()->geometry(), QRect(337, 0, 425, 493));
+    QVERIFY(w.form.windowFlags() & Qt::WindowMaximizeButtonHint);
+
+    w.form.showMaximized();
+    QTRY_VERIFY(w.form.width() > 762);
+    QCOMPARE(panel1->width(), 337);
+    QCOMPARE(panel4->height(), 112);
+    QVERIFY(w.form.DBGridEh1->height() > 493 - 112 - 10);
+    QCOMPARE(w.form.Memo1->parentWidget()->width(), w.form.width() - 337);
+    w.form.showNormal();
+    QTRY_COMPARE(w.form.size(), QSize(762, 493));
+}
+
+void TestMainForm::titleClickDoesNotSort() {
+    TempCatalogue catalogue;
+    catalogue.AddSite("b");
+    catalogue.AddSite("a");
+    QVERIFY(catalogue.EnterDir());
+    MainWindow w;
+    w.Show();
+    QHeaderView* header = w.View()->horizontalHeader();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(1) + 5, header->height() / 2));
+    QCOMPARE(w.View()->model()->index(0, 1).data().toString(), QStringLiteral("b"));
+}
+
+void TestMainForm::footerAndCellsAreAccessible() {
+    TempCatalogue catalogue;
+    catalogue.AddSite("可读的名字");
+    QVERIFY(catalogue.EnterDir());
+    MainWindow w;
+    w.Show();
+    auto* count = w.form.DBGridEh1->findChild<QLabel*>("Footer1");
+    QVERIFY(count);
+    QAccessibleInterface* footer = QAccessible::queryAccessibleInterface(count);
+    QVERIFY(footer);
+    QVERIFY(footer->text(QAccessible::Name).contains("1") ||
+            footer->text(QAccessible::Description).contains("1"));
+    QAccessibleInterface* table = QAccessible::queryAccessibleInterface(w.View());
+    QVERIFY(table && table->tableInterface());
+    QAccessibleInterface* cell = table->tableInterface()->cellAt(0, 1);
+    QVERIFY(cell);
+    QCOMPARE(cell->text(QAccessible::Name), QStringLiteral("可读的名字"));
+    QAccessibleInterface* pane = QAccessible::queryAccessibleInterface(w.form.Memo1);
+    QVERIFY(pane->textInterface());
+    QVERIFY(pane->textInterface()
+                ->text(0, pane->textInterface()->characterCount())
+                .startsWith("网站名称：可读的名字"));
+}
+
+QTEST_MAIN(TestMainForm)
+#include "tst_mainform.moc"
