@@ -439,8 +439,10 @@ bool Query::StoreEdit(QString* error) {
     if (assignments.isEmpty())
         return true;
     QString failure;
+    // RETURNING gives the key the row has after the store, which differs from `key`
+    // when the key column itself was set; the row is read back under that key.
     Statement statement(db,
-                        QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
+                        QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ? RETURNING %3")
                             .arg(Quoted(table_), assignments.join(QStringLiteral(", ")),
                                  Quoted(origins_[keyColumn_])),
                         &failure);
@@ -449,19 +451,28 @@ bool Query::StoreEdit(QString* error) {
         ok = Bind(statement.get(), i + 1, values[i]);
     ok = ok &&
          sqlite3_bind_int64(statement.get(), static_cast<int>(values.size()) + 1, key) == SQLITE_OK;
-    if (ok && sqlite3_step(statement.get()) != SQLITE_DONE)
-        ok = false;
+    bool found = false;
+    qint64 storedKey = key;
+    if (ok) {
+        int rc = sqlite3_step(statement.get());
+        if (rc == SQLITE_ROW) {
+            found = true;
+            storedKey = sqlite3_column_int64(statement.get(), 0);
+            rc = sqlite3_step(statement.get());
+        }
+        ok = rc == SQLITE_DONE;
+    }
     if (!ok) {
         if (error)
             *error = failure.isEmpty() ? ErrorOf(db) : failure;
         return false;
     }
-    if (sqlite3_changes(db) == 0) {
+    if (!found) {
         if (error)
             *error = QStringLiteral("找不到要更新的行：它已被删除。");
         return false;
     }
-    return Reread(current_, key, error);
+    return Reread(current_, storedKey, error);
 }
 
 bool Query::StoreInsert(QString* error) {
