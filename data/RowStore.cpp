@@ -3,7 +3,9 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace {
 constexpr std::size_t kChunkBytes = std::size_t(1) << 20;
@@ -126,6 +128,14 @@ qint64 RowStore::IntegerAt(int row, int column) const {
     case Kind::Real: {
         double value;
         std::memcpy(&value, payload, sizeof value);
+        // Converting a double outside the 64-bit range is undefined; a file written by
+        // another tool may hold one, so saturate the way SQLite's own CAST does.
+        if (std::isnan(value))
+            return 0;
+        if (value >= 9223372036854775808.0)
+            return std::numeric_limits<qint64>::max();
+        if (value < -9223372036854775808.0)
+            return std::numeric_limits<qint64>::min();
         return static_cast<qint64>(value);
     }
     case Kind::Text:
