@@ -1,5 +1,7 @@
 #include "Connection.h"
 
+#include "Matching.h"
+
 #include <QFile>
 
 #include <sqlite3.h>
@@ -36,6 +38,11 @@ bool Connection::Open(QString* error) {
     if (rc == SQLITE_OK) {
         sqlite3_extended_result_codes(db, 1);
         sqlite3_busy_timeout(db, busyTimeoutMs_);
+        // Every statement of the program may filter with InStr, so the connection is not
+        // usable without it.
+        rc = RegisterMatching(db);
+    }
+    if (rc == SQLITE_OK) {
         // SQLite reads the header lazily; touch the schema now so a file that is not
         // a database fails here and is retried next time instead of staying "open".
         rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
