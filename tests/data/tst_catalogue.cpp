@@ -1,0 +1,73 @@
+#include "Catalogue.h"
+#include "support/TempCatalogue.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+#include <sys/stat.h>
+
+class TestCatalogue : public QObject {
+    Q_OBJECT
+private slots:
+    void createsEmptyOwnerOnlyCatalogue();
+    void refusesToOverwrite();
+};
+
+void TestCatalogue::createsEmptyOwnerOnlyCatalogue() {
+    TempCatalogue dir(TempCatalogue::Start::WithoutFile);
+    const mode_t previous = ::umask(0);
+    QString error;
+    const bool created = Catalogue::CreateEmpty(dir.Path(), &error);
+    ::umask(previous);
+    QVERIFY2(created, qPrintable(error));
+
+    struct stat info {};
+    QCOMPARE(::stat(QFile::encodeName(dir.Path()).constData(), &info), 0);
+    QCOMPARE(info.st_mode & 0777, mode_t(0600));
+    QCOMPARE(QDir(dir.Dir()).entryList(QDir::Files | QDir::Hidden), QStringList{"Sitemora.mdb"});
+
+    QCOMPARE(dir.Count("SELECT count(*) FROM Web"), 0);
+    QCOMPARE(dir.Count("SELECT count(*) FROM Content"), 0);
+    QCOMPARE(dir.Count("SELECT count(*) FROM pragma_table_info('Web')"),
+             1 + Catalogue::WebTextColumns().size());
+    QCOMPARE(dir.ScalarText("SELECT group_concat(name, ',') FROM pragma_table_info('Content')"),
+             QStringLiteral("ContentIndex,ContentWeb,ContentTxt"));
+    // Paragraphs may name a site that does not exist (0 for an orphan).
+    QVERIFY(dir.AddParagraph(12345, "orphan") > 0);
+}
+
+void TestCatalogue::refusesToOverwrite() {
+    TempCatalogue catalogue;
+    QVERIFY2(catalogue.IsValid(), qPrintable(catalogue.LastError()));
+    catalogue.AddSite("precious");
+    QString error;
+    QVERIFY(!Catalogue::CreateEmpty(catalogue.Path(), &error));
+    QVERIFY(!error.isEmpty());
+    QCOMPARE(catalogue.ScalarText("SELECT WebName FROM Web"), QStringLiteral("precious"));
+
+    // Not even a file that is not a catalogue, nor a link pointing nowhere.
+    const QString other = catalogue.FilePath("notes.txt");
+    QFile file(other);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("keep me");
+    file.close();
+    QVERIFY(!Catalogue::CreateEmpty(other, &error));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("keep me"));
+
+    const QString dangling = catalogue.FilePath("dangling.mdb");
+    QVERIFY(QFile::link(catalogue.FilePath("nowhere"), dangling));
+    QVERIFY(!Catalogue::CreateEmpty(dangling, &error));
+    QVERIFY(!QFile::exists(catalogue.FilePath("nowhere")));
+
+    // Failed attempts leave no half-made files behind.
+    QStringList left =
+        QDir(catalogue.Dir())
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    left.sort();
+    QCOMPARE(left, (QStringList{"Sitemora.mdb", "dangling.mdb", "notes.txt"}));
+}
+
+QTEST_GUILESS_MAIN(TestCatalogue)
+#include "tst_catalogue.moc"
