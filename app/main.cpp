@@ -1,5 +1,6 @@
 // Start-up: the four objects in their order, then the event loop.
 #include "Appearance.h"
+#include "DesktopOpener.h"
 #include "MainForm.h"
 #include "NoteForm.h"
 #include "SearchForm.h"
@@ -16,7 +17,8 @@ int main(int argc, char** argv) {
     TFormMain formMain;
     TShareDataModule shareDataModule(dialogs);
     formMain.AttachDataModule(&shareDataModule);
-    TFormNote formNote(&shareDataModule, &formMain);
+    SystemDesktopOpener desktopOpener;
+    TFormNote formNote(&shareDataModule, &formMain, &desktopOpener);
     TFormSearch formSearch(&formMain);
     formMain.AttachForms(&formNote, &formSearch);
 

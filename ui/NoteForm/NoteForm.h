@@ -1,18 +1,97 @@
 #pragma once
 
-#include <QDialog>
+#include "Query.h"
 
+#include <QDialog>
+#include <QString>
+
+#include <array>
+#include <memory>
+
+namespace Ui {
+class TFormNote;
+}
+class DataGrid;
+class DesktopOpener;
+class Dialogs;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
 class TShareDataModule;
 
-// The modal editor of one site record and its paragraphs.
+// The modal editor of one site record and its paragraphs. exec() returns 1 when OK ran
+// to its end and 2 for every other ending.
 class TFormNote : public QDialog {
     Q_OBJECT
 public:
-    explicit TFormNote(TShareDataModule* dataModule, QWidget* parent = nullptr);
+    static constexpr int kClientWidth = 804;
+    static constexpr int kClientHeight = 550;
+    static constexpr int kResultOk = 1;
+    static constexpr int kResultCancel = 2;
+
+    // Without an opener the editor hands addresses to the desktop itself.
+    explicit TFormNote(TShareDataModule* dataModule, QWidget* parent = nullptr,
+                       DesktopOpener* opener = nullptr);
+    ~TFormNote() override;
 
     // The WebIndex of the site being edited; 0 for a new site.
     int EditIndex = 0;
 
+    void LoadParagraphs();
+
+    void Button4Click();
+    void Button15Click();
+    void Button1Click();
+    void Button2Click();
+    void Button3Click();
+    void Button5Click();
+
+    // Every ending of the dialog goes through here, so the orphan paragraphs are
+    // removed whichever way it closes.
+    void done(int result) override;
+    // Anything that would reject the dialog cancels it: the result is only ever 1 or 2.
+    void reject() override;
+
+    Query ADOQuery1;
+    DataGrid* DBGridEh1 = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
+    // A text box and the Web column it holds, in the order the columns are written.
+    struct Field {
+        QLineEdit* box;
+        QString column;
+    };
+
+    void FormShow();
+    void FormClose();
+    void ADOQuery1AfterScroll();
+    void CenterOnOwner();
+    bool StoreSite();
+    bool StoreNewSite();
+    bool ReparentOrphans(qint64 webIndex);
+    void WriteFields(Query& site) const;
+    void ClearFields();
+    bool HasCurrentParagraph() const;
+    void OpenAddress(const QLineEdit* box);
+    void SetMemoText(const QString& text);
+    QString ShownMemoText() const;
+    QString MemoText() const;
+    Dialogs& Messages() const;
+
+    std::unique_ptr<Ui::TFormNote> ui_;
     TShareDataModule* dataModule_;
+    std::unique_ptr<DesktopOpener> ownOpener_;
+    DesktopOpener* opener_;
+    std::array<Field, 25> fields_;
+    // The paragraph text last put into Memo1 and how Memo1 showed it: the text box
+    // turns every line break into LF, so an untouched text is written back as it came
+    // and a changed one keeps the CR LF breaks of the text it started from.
+    QString memoSource_;
+    QString memoShown_;
 };
