@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+// Read-only access to a catalogue kept in the older Jet 3 / Jet 4 database format.
+// libmdb walks the pages; the values themselves are decoded here, because its own
+// decoding truncates memos, folds missing values into empty text and mangles
+// characters outside the basic plane.
+namespace Legacy {
+
+enum class Kind { Integer, Text };
+
+struct ColumnWanted {
+    QString name;
+    Kind kind;
+};
+
+struct Value {
+    bool null = true;
+    std::int64_t integer = 0;
+    QByteArray text; // UTF-8
+};
+
+// Called once per live row with one value per wanted column, in the order asked for.
+// Returning false stops the read; the sink then owns the error text.
+using RowSink = std::function<bool(const std::vector<Value>& row, QString* error)>;
+// Rows read so far and the count the table header promises.
+using Progress = std::function<void(std::int64_t done, std::int64_t total)>;
+
+enum class Format { NotJet, Jet3, Jet4, Newer };
+
+// Looks at the file header only. `detail` explains a NotJet or Newer answer.
+Format Sniff(const QString& path, QString* detail);
+
+// Turns the bytes of a Jet 4 text value (UTF-16LE, possibly in the compressed form
+// that starts with FF FE) into UTF-8.
+QByteArray DecodeJet4Text(const unsigned char* bytes, std::size_t size);
+
+class File {
+public:
+    File();
+    ~File();
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    bool Open(const QString& path, QString* error);
+
+    // Reads every live row of `table`. Fails, naming what is wrong, when the table or
+    // one of the columns is missing, a column has an unexpected type, a value cannot be
+    // read, or fewer or more rows come back than the table header counts.
+    bool ReadTable(const QString& table, const std::vector<ColumnWanted>& columns,
+                   const RowSink& sink, const Progress& progress, QString* error);
+
+    // The last key the table's counter handed out, as recorded in its header (0 when
+    // unknown). Keys of deleted rows may lie above every live key.
+    std::int64_t LastAutoNumber(const QString& table);
+
+private:
+    struct Handle; // libmdb's handle type is an anonymous struct
+    std::unique_ptr<Handle> handle_;
+};
+
+} // namespace Legacy
