@@ -362,14 +362,19 @@ bool Query::Discard() {
     return dropped;
 }
 
-bool Query::CheckWritable(QString* error) const {
+bool Query::CheckWritable(QString* error) {
     QString text;
-    if (!connection_ || !connection_->Handle())
-        text = QStringLiteral("database is not open");
+    if (!connection_)
+        text = QStringLiteral("query has no connection");
     else if (table_.isEmpty() || keyColumn_ < 0)
         text = QStringLiteral("this result cannot be changed");
     else if (!fieldError_.isEmpty())
         text = fieldError_;
+    // A store is a statement like any other: the connection may have been closed since
+    // this result opened (a failed statement on another query closes it), and is opened
+    // again here rather than leaving every open result unable to store.
+    else if (!connection_->Open(&text) && text.isEmpty())
+        text = QStringLiteral("database is not open");
     if (text.isEmpty())
         return true;
     if (error)

@@ -76,7 +76,7 @@ signals:
 
 private:
     bool Discard();
-    bool CheckWritable(QString* error) const;
+    bool CheckWritable(QString* error);
     bool StoreEdit(QString* error);
     bool StoreInsert(QString* error);
     bool Reread(int row, qint64 key, QString* error);
