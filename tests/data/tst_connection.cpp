@@ -70,6 +70,7 @@ private slots:
     void emptyFileHasNoTables();
     void unparseableStatementFailsAndConnectionStaysUsable();
     void openQueryReportsFailureOnceAndLeavesQueryClosed();
+    void openResultStoresAfterAnotherStatementFailed();
     void openQueryRunsTheStatementItWasGiven();
     void sharedModuleStartsClosed();
     void storeWaitsForAnotherCopyToFinish();
@@ -238,6 +239,42 @@ void TestConnection::openQueryReportsFailureOnceAndLeavesQueryClosed() {
     QCOMPARE(dialogs.Informations(), (QStringList{kOpenFailure, QStringLiteral("another text")}));
     QCOMPARE(dialogs.Shown(), 2);
     QVERIFY(!QFile::exists(catalogue.Path()));
+}
+
+void TestConnection::openResultStoresAfterAnotherStatementFailed() {
+    TempCatalogue catalogue;
+    const qint64 a = catalogue.AddSite("a");
+    catalogue.AddSite("b");
+    Connection connection(catalogue.Path());
+    Query list;
+    Query scratch;
+    list.SetConnection(&connection);
+    scratch.SetConnection(&connection);
+    RecordingDialogs dialogs;
+    QVERIFY(OpenQuery(list, kAllSites, kOpenFailure, dialogs));
+
+    // A search with a broken filter fails on the scratch query; the list that is still
+    // open on the same connection must go on storing and deleting as before.
+    QVERIFY(!OpenQuery(scratch, QStringLiteral("Select * From Web Where InStr(WebName, 'x) > 0"),
+                       kOpenFailure, dialogs));
+    list.Edit();
+    list.SetField("WebName", QStringLiteral("A"));
+    QString error;
+    QVERIFY2(list.Post(&error), qPrintable(error));
+    QCOMPARE(catalogue.ScalarText("SELECT WebName FROM Web WHERE WebIndex = ?", {a}),
+             QStringLiteral("A"));
+
+    QVERIFY(!OpenQuery(scratch, QStringLiteral("Select * From Nowhere"), kOpenFailure, dialogs));
+    list.Next();
+    QVERIFY2(list.Delete(&error), qPrintable(error));
+    QCOMPARE(catalogue.Count("SELECT count(*) FROM Web"), 1);
+
+    QVERIFY(!OpenQuery(scratch, QStringLiteral("Select * From"), kOpenFailure, dialogs));
+    list.Append();
+    list.SetField("WebName", QStringLiteral("c"));
+    QVERIFY2(list.Post(&error), qPrintable(error));
+    QCOMPARE(catalogue.Count("SELECT count(*) FROM Web"), 2);
+    QCOMPARE(dialogs.Informations().size(), 3);
 }
 
 void TestConnection::openQueryRunsTheStatementItWasGiven() {
