@@ -336,24 +336,25 @@ void TestConnection::storeWaitsForAnotherCopyToFinish() {
 
     // The other copy takes the lock and lets go a little later, from its own thread; a
     // store that failed at once instead of waiting would see the lock.
-    std::atomic<bool> locked{false};
+    enum Phase { Starting, Locked, LockFailed };
+    std::atomic<int> phase{Starting};
     std::atomic<bool> released{false};
     std::thread other([&] {
         OtherCopy copy(catalogue.Path());
-        locked = copy.Lock();
-        locked.notify_one();
-        if (locked) {
+        phase = copy.Lock() ? Locked : LockFailed;
+        phase.notify_one();
+        if (phase == Locked) {
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
             released = copy.Release();
         }
     });
-    locked.wait(false);
+    phase.wait(Starting);
     query.Edit();
     query.SetField("WebName", QStringLiteral("after the wait"));
     QString error;
     const bool stored = query.Post(&error);
     other.join();
-    QVERIFY(locked);
+    QCOMPARE(phase.load(), int(Locked));
     QVERIFY(released);
     QVERIFY2(stored, qPrintable(error));
     QCOMPARE(catalogue.ScalarText("SELECT WebName FROM Web"), QStringLiteral("after the wait"));
