@@ -6,6 +6,7 @@
 #include "support/TempCatalogue.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -67,6 +68,19 @@ struct Program {
             search.Edit2->setText(url);
             QTest::mouseClick(search.Button1, Qt::LeftButton);
         });
+    }
+
+    // Saves a name through the editor: a new site (`row` 0) or the listed site the
+    // list has current, opened by double-click.
+    void Save(int row, const QString& name) {
+        WhenShown(&note, [&] {
+            note.findChild<QLineEdit*>(QStringLiteral("WebName"))->setText(name);
+            note.Button4Click();
+        });
+        if (row == 0)
+            form.ActionNewExecute();
+        else
+            form.DBGridEh1DblClick();
     }
 
     QStringList Listed() const {
@@ -259,20 +273,28 @@ void TestSearch::filterStaysAfterSaveAndDelete() {
     p.Accept(QStringLiteral("新浪"), QString());
     QCOMPARE(p.Listed(), (QStringList{"新浪网", "新浪微博"}));
 
-    // What a save in the editor leaves behind: a stored row, then a refresh.
-    catalogue.AddSite(QStringLiteral("新浪新闻"), QStringLiteral("http://news.sina.com.cn/"));
-    catalogue.AddSite(QStringLiteral("搜狐"), QStringLiteral("http://sohu.com/"));
-    p.form.RefreshSiteList();
+    // New sites saved from the editor: only the matching one joins the list.
+    p.Save(0, QStringLiteral("新浪新闻"));
     QCOMPARE(p.Listed(), (QStringList{"新浪网", "新浪微博", "新浪新闻"}));
+    p.Save(0, QStringLiteral("搜狐"));
+    QCOMPARE(p.Listed(), (QStringList{"新浪网", "新浪微博", "新浪新闻"}));
+    // An edited site that no longer matches leaves it.
+    p.form.ADOQuery1.MoveTo(1);
+    p.Save(1, QStringLiteral("微博"));
+    QCOMPARE(p.Listed(), (QStringList{"新浪网", "新浪新闻"}));
+    QVERIFY(!p.dialogs.Informations().contains(QStringLiteral("数据库打开失败")));
+    QCOMPARE(p.dialogs.Errors(), QStringList());
+    p.dialogs.Clear();
 
     p.dialogs.QueueYes();
     p.form.ActionDeleteExecute();
     QCOMPARE(p.dialogs.Informations(), QStringList{QStringLiteral("记录删除成功")});
-    QCOMPARE(p.Listed(), (QStringList{"新浪微博", "新浪新闻"}));
+    QCOMPARE(p.Listed(), QStringList{"新浪新闻"});
 
     // Accepting with the box emptied lifts the filter.
     p.Accept(QString(), QString());
     QCOMPARE(p.Listed().size(), kSites.size() + 1);
+    QVERIFY(p.Listed().contains(QStringLiteral("微博")));
 }
 
 void TestSearch::cancelKeepsFilterAndTypedText() {
@@ -295,7 +317,10 @@ void TestSearch::cancelKeepsFilterAndTypedText() {
     QCOMPARE(result, 2);
 
     // The close box cancels the same way, and so does the dialog being hidden.
-    WhenShown(&p.search, [&] { p.search.close(); });
+    WhenShown(&p.search, [&] {
+        QCloseEvent event;
+        QCoreApplication::sendEvent(p.search.windowHandle(), &event);
+    });
     QCOMPARE(p.search.exec(), 2);
     WhenShown(&p.search, [&] { p.search.hide(); });
     QCOMPARE(p.search.exec(), 2);
