@@ -1,0 +1,383 @@
+#include "MainForm.h"
+#include "support/TempCatalogue.h"
+#include "tst_noteform_harness.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <QToolButton>
+
+#include <functional>
+
+#include <sqlite3.h>
+
+namespace {
+
+// The main window and the editor as start-up wires them; the editor is shown modally
+// by the main window's own commands.
+struct Program {
+    RecordingDialogs dialogs;
+    RecordingOpener opener;
+    TFormMain main;
+    TShareDataModule dataModule{dialogs};
+    TFormNote note{&dataModule, &main, &opener};
+    int editorEndings = 0;
+    bool leftOpen = false;
+
+    Program() {
+        main.AttachDataModule(&dataModule);
+        main.AttachForms(&note, nullptr);
+        QObject::connect(&note, &QDialog::finished, [this] { ++editorEndings; });
+    }
+    bool Show() {
+        main.show();
+        return QTest::qWaitForWindowActive(&main);
+    }
+
+    // Schedules `steps` to run in the editor once the next command has shown it. An
+    // editor the steps leave open is closed, so a failing test cannot hang.
+    void InEditor(std::function<void()> steps) {
+        QTimer::singleShot(0, &note, [this, steps] {
+            if (!QTest::qWaitFor([this] { return QApplication::activeModalWidget() == &note; }))
+                return;
+            steps();
+            if (note.isVisible()) {
+                leftOpen = true;
+                note.done(TFormNote::kResultCancel);
+            }
+        });
+    }
+
+    void New() { QTest::mouseClick(main.findChild<QToolButton*>("Button1"), Qt::LeftButton); }
+    void Delete() { QTest::mouseClick(main.findChild<QToolButton*>("Button2"), Qt::LeftButton); }
+    void Select(int row) {
+        QTableView* view = main.DBGridEh1->View();
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                          view->visualRect(view->model()->index(row, 1)).center());
+    }
+    void DoubleClick(int row) {
+        QTableView* view = main.DBGridEh1->View();
+        const QPoint at =
+            row < 0 ? QPoint(5, 5) : view->visualRect(view->model()->index(row, 1)).center();
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
+    }
+    int Rows() const { return main.DBGridEh1->View()->model()->rowCount(); }
+    int CurrentRow() const { return main.DBGridEh1->View()->currentIndex().row(); }
+    QString Pane() const { return main.Memo1->toPlainText(); }
+
+    QLineEdit* Box(const char* name) { return note.findChild<QLineEdit*>(name); }
+    void Click(const char* name) {
+        QTest::mouseClick(note.findChild<QPushButton*>(name), Qt::LeftButton);
+    }
+};
+
+// A second running copy that holds the catalogue's write lock until it is destroyed.
+class OtherCopyLock {
+public:
+    explicit OtherCopyLock(const QString& path) {
+        sqlite3_open_v2(QFile::encodeName(path).constData(), &db_, SQLITE_OPEN_READWRITE, nullptr);
+        locked_ = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+    ~OtherCopyLock() { sqlite3_close(db_); }
+    OtherCopyLock(const OtherCopyLock&) = delete;
+    OtherCopyLock& operator=(const OtherCopyLock&) = delete;
+    bool Locked() const { return locked_; }
+
+private:
+    sqlite3* db_ = nullptr;
+    bool locked_ = false;
+};
+
+QString ParagraphsOf(TempCatalogue& catalogue, qint64 site) {
+    return catalogue.ScalarText("SELECT group_concat(ContentTxt, '|') FROM (SELECT ContentTxt "
+                                "FROM Content WHERE ContentWeb = ? ORDER BY ContentIndex)",
+                                {site});
+}
+
+} // namespace
+
+class TestSiteCommands : public QObject {
+    Q_OBJECT
+private slots:
+    void newSiteIsStoredAndTheFirstRowSelected();
+    void editKeepsTheSiteSelected();
+    void cancelWritesAndRefreshesNothing();
+    void deleteRemovesTheSiteAndExactlyItsParagraphs();
+    void answeringNoChangesNothing();
+    void emptyListOffersNothingToEditOrDelete();
+    void refusedParagraphDeleteLeavesTheSiteWhole();
+    void lockedCatalogueDeletesNothing();
+    void failedHandOverStoresNoSite();
+    void lockedCatalogueStoresNoSite();
+};
+
+void TestSiteCommands::newSiteIsStoredAndTheFirstRowSelected() {
+    TempCatalogue catalogue;
+    const qint64 first = catalogue.AddSite("first", "http://first/");
+    QVERIFY(catalogue.EnterDir());
+    Program p;
+    QVERIFY(p.Show());
+
+    // An earlier edit leaves its texts in the boxes; a new site starts empty anyway.
+    p.InEditor([&] { p.Click("Button15"); });
+    p.DoubleClick(0);
+    bool startedEmpty = false;
+    p.InEditor([&] {
+        startedEmpty = p.Box("WebUrl")->text().isEmpty();
+        for (const auto& [box, column] : BoxColumns())
+            p.note.findChild<QLineEdit*>(box)->setText(column + QStringLiteral(" 值"));
+        p.note.Memo1->setPlainText("its paragraph");
+        p.Click("Button1");
+        p.Click("Button4");
+    });
+    p.New();
+    QVERIFY(!p.leftOpen);
+    QVERIFY(startedEmpty);
+    QCOMPARE(p.note.EditIndex, 0);
+    QCOMPARE(p.dialogs.Shown(), 0);
+    QCOMPARE(p.Rows(), 2);
+    QCOMPARE(p.CurrentRow(), 0);
+    QVERIFY(p.Pane().startsWith("网站名称：first\n"));
+    const qint64 created = catalogue.Count("SELECT max(WebIndex) FROM Web");
+    QVERIFY(created > first);
+    for (const auto& [box, column] : BoxColumns())
+        QCOMPARE(
+            catalogue.ScalarText(
+                QStringLiteral("SELECT %1 FROM Web WHERE WebIndex = ?").arg(column), {created}),
+            column + QStringLiteral(" 值"));
+    QCOMPARE(ParagraphsOf(catalogue, created), QStringLiteral("its paragraph"));
+}
+
+void TestSiteCommands::editKeepsTheSiteSelected() {
+    TempCatalogue catalogue;
+    for (const char* name : {"one", "two", "three"})
+        catalogue.AddSite(name);
+    QVERIFY(catalogue.EnterDir());
+    Program p;
+    QVERIFY(p.Show());
+    p.Select(1);
+    int shownIndex = -1;
+    p.InEditor([&] {
+        shownIndex = p.note.EditIndex;
+        p.Box("WebName")->setText("two renamed");
+        p.Box("WebPr")->setText("8");
+        p.Click("Button4");
+    });
+    p.DoubleClick(1);
+    QVERIFY(!p.leftOpen);
+    QCOMPARE(shownIndex, 2);
+    QCOMPARE(p.dialogs.Informations(), QStringList{"记录修改成功"});
+    QCOMPARE(p.CurrentRow(), 1);
+    QCOMPARE(p.main.ADOQuery1.RecNo(), 1);
+    QVERIFY(p.Pane().startsWith("网站名称：two renamed\n"));
+    QVERIFY(p.Pane().contains("网站ＰＲ：8"));
+    QCOMPARE(catalogue.ScalarText("SELECT WebName FROM Web WHERE WebIndex = 2"),
+             QStringLiteral("two renamed"));
+}
+
+void TestSiteCommands::cancelWritesAndRefreshesNothing() {
+    TempCatalogue catalogue;
+    catalogue.AddSite("one");
+    catalogue.AddSite("two");
+    QVERIFY(catalogue.EnterDir());
+    Program p;
+    QVERIFY(p.Show());
+    p.Select(1);
+    // Changed behind the list's back: a refresh would show it.
+    QVERIFY(catalogue.Exec("UPDATE Web SET WebName = 'one elsewhere' WHERE WebIndex = 1"));
+    p.InEditor([&] {
+        p.Box("WebName")->setText("not stored");
+        p.Click("Button15");
+    });
+    p.DoubleClick(1);
+    QVERIFY(!p.leftOpen);
+    QCOMPARE(p.editorEndings, 1);
+    QCOMPARE(p.dialogs.Shown(), 0);
+    QCOMPARE(catalogue.ScalarText("SELECT WebName FROM Web WHERE WebIndex = 2"),
+             QStringLiteral("two"));
+    QCOMPARE(p.CurrentRow(), 1);
+    QCOMPARE(p.main.DBGridEh1->View()->model()->index(0, 1).data().toString(),
+             QStringLiteral("one"));
+}
+
+void TestSiteCommands::deleteRemovesTheSiteAndExactlyItsParagraphs() {
+    TempCatalogue catalogue;
+    const qint64 kept = catalogue.AddSite("kept");
+    const qint64 doomed = catalogue.AddSite("doomed");
+    catalogue.AddParagraph(kept, "kept 1");
+    catalogue.AddParagraph(doomed, "doomed 1");
+    catalogue.AddParagraph(0, "orphan");
+    catalogue.AddParagraph(doomed, "doomed 2");
+    catalogue.AddParagraph(kept, "kept 2");
+    QVERIFY(catalogue.EnterDir());
+    Program p;
+    QVERIFY(p.Show());
+    p.Select(1);
+    p.dialogs.QueueYes();
+    p.Delete();
+    QCOMPARE(p.dialogs.Confirmations().size(), 1);
+    QCOMPARE(p.dialogs.Confirmations().first().text, QStringLiteral("您确定要删除该记录吗？"));
+    QCOMPARE(p.dialogs.Confirmations().first().title, QStringLiteral("删除确认"));
+    QCOMPARE(p.dialogs.Informations(), QStringList{"记录删除成功"});
+    QCOMPARE(catalogue.Count("SELECT count(*) FROM Web"), 1);
+    QCOMPARE(catalogue.Count("SELECT count(*) FROM Content WHERE ContentWeb = ?", {doomed}), 0);
+    QCOMPARE(ParagraphsOf(catalogue, kept), QStringLiteral("kept 1|kept 2"));
+    QCOMPARE(ParagraphsOf(catalogue, 0), QStringLiteral("orphan"));
+    QCOMPARE(p.Rows(), 1);
+    QCOMPARE(p.CurrentRow(), 0);
+    QVERIFY(p.Pane().startsWith("网站名称：kept\n"));
+}
+
+void TestSiteCommands::answeringNoChangesNothing() {
+    TempCatalogue catalogue;
+    const qint64 site = catalogue.AddSite("site");
+    catalogue.AddParagraph(site, "text");
+    QVERIFY(catalogue.EnterDir());
+    Program p;
+    QVERIFY(p.Show());
+    p.dialogs.QueueNo();
+    p.Delete();
+    QCOMPARE(p.dialogs.Confirmations().size(), 1);
+    QCOMPARE(p.dialogs.Shown(), 1);
+    QCOMPARE(catalogue.Count("SELECT count(*) FROM Web"), 1);
+    QCOMPARE(catalogue.Count("SELECT count(*) FROM Content"), 1);
+    QCOMPARE(p.Rows(), 1);
+}
+
+void TestSiteCommands::emptyListOffersNothingToEditOrDelete() {
+    TempCatalogue catalogue;
+    catalogue.AddParagraph(0, "orphan");
+    QVERIFY(catalogue.EnterDir());
+    Program p;
+    QVERIFY(p.Show());
+    p.dialogs.QueueYes();
+    p.Delete();
+    QCOMPARE(p.dialogs.Informations(), QStringList{"请先选中要修改的记录"});
+    QCOMPARE(p.dialogs.Confirmations().size(), 0);
+    p.DoubleClick(-1);
+    QCOMPARE(p.editorEndings, 0);
+    QVERIFY(!p.note.isVisible());
+    QCOMPARE(p.dialogs.Shown(), 1);
+    QCOMPARE(catalogue.Count("SELECT count(*) FROM Content"), 1);
+}
+
+// A delete that fails half-way must not leave a site that lost some of its paragraphs.
+void TestSiteCommands::refusedParagraphDeleteLeavesTheSiteWhole() {
+    TempCatalogue catalogue;
+    const qint64 site = catalogue.AddSite("site");
+    catalogue.AddParagraph(site, "first");
+    catalogue.AddParagraph(site, "stuck");
+    catalogue.AddParagraph(site, "third");
+    QVERIFY(catalogue.Exec("CREATE TRIGGER Stuck BEFORE DELETE ON Content "
+                           "WHEN OLD.ContentTxt = 'stuck' "
+                           "BEGIN SELECT RAISE(ABORT, 'paragraph is stuck'); END"));
+    QVERIFY(catalogue.EnterDir());
+    Program p;
+    QVERIFY(p.Show());
+    p.dialogs.QueueYes();
+    p.Delete();
+    QCOMPARE(p.dialogs.Errors().size(), 1);
+    QVERIFY(p.dialogs.Errors().first().contains("paragraph is stuck"));
+    QCOMPARE(p.dialogs.Informations(), QStringList());
+    QCOMPARE(catalogue.Count("SELECT count(*) FROM Web"), 1);
+    QCOMPARE(ParagraphsOf(catalogue, site), QStringLiteral("first|stuck|third"));
+
+    // Nothing is left pending: once the refusal is gone the same command works.
+    QVERIFY(catalogue.Exec("DROP TRIGGER Stuck"));
+    p.dialogs.Clear();
+    p.dialogs.QueueYes();
+    p.Delete();
+    QCOMPARE(p.dialogs.Informations(), QStringList{"记录删除成功"});
+    QCOMPARE(catalogue.Count("SELECT count(*) FROM Content"), 0);
+    QCOMPARE(catalogue.Count("SELECT count(*) FROM Web"), 0);
+}
+
+void TestSiteCommands::lockedCatalogueDeletesNothing() {
+    TempCatalogue catalogue;
+    const qint64 site = catalogue.AddSite("site");
+    catalogue.AddParagraph(site, "text");
+    QVERIFY(catalogue.EnterDir());
+    Program p;
+    p.dataModule.ADOConnection1.SetBusyTimeout(50);
+    QVERIFY(p.Show());
+    {
+        OtherCopyLock lock(catalogue.Path());
+        QVERIFY(lock.Locked());
+        p.dialogs.QueueYes();
+        p.Delete();
+        QCOMPARE(p.dialogs.Informations(), QStringList{"数据库打开失败"});
+    }
+    QCOMPARE(catalogue.Count("SELECT count(*) FROM Web"), 1);
+    QCOMPARE(catalogue.Count("SELECT count(*) FROM Content"), 1);
+}
+
+// Storing a new site and handing it its paragraphs is one change: a refused hand-over
+// stores no site, so pressing OK again cannot store a second one.
+void TestSiteCommands::failedHandOverStoresNoSite() {
+    TempCatalogue catalogue;
+    QVERIFY(catalogue.Exec("CREATE TRIGGER Refuse BEFORE UPDATE OF ContentWeb ON Content "
+                           "WHEN OLD.ContentTxt = 'second' "
+                           "BEGIN SELECT RAISE(ABORT, 'hand-over refused'); END"));
+    QVERIFY(catalogue.EnterDir());
+    Program p;
+    QVERIFY(p.Show());
+    QStringList errorsAfterFirstOk;
+    qint64 sitesAfterFirstOk = -1;
+    QString orphansAfterFirstOk;
+    bool openAfterFirstOk = false;
+    p.InEditor([&] {
+        p.Box("WebName")->setText("new");
+        for (const char* text : {"first", "second"}) {
+            p.note.Memo1->setPlainText(text);
+            p.Click("Button1");
+        }
+        p.Click("Button4");
+        openAfterFirstOk = p.note.isVisible();
+        errorsAfterFirstOk = p.dialogs.Errors();
+        sitesAfterFirstOk = catalogue.Count("SELECT count(*) FROM Web");
+        orphansAfterFirstOk = ParagraphsOf(catalogue, 0);
+        QVERIFY(catalogue.Exec("DROP TRIGGER Refuse"));
+        p.Click("Button4");
+    });
+    p.New();
+    QVERIFY(!p.leftOpen);
+    QVERIFY(openAfterFirstOk);
+    QCOMPARE(errorsAfterFirstOk.size(), 1);
+    QVERIFY(errorsAfterFirstOk.first().contains("hand-over refused"));
+    QCOMPARE(sitesAfterFirstOk, 0);
+    QCOMPARE(orphansAfterFirstOk, QStringLiteral("first|second"));
+
+    QCOMPARE(catalogue.Count("SELECT count(*) FROM Web"), 1);
+    const qint64 site = catalogue.Count("SELECT WebIndex FROM Web");
+    QCOMPARE(ParagraphsOf(catalogue, site), QStringLiteral("first|second"));
+    QCOMPARE(catalogue.Count("SELECT count(*) FROM Content WHERE ContentWeb = 0"), 0);
+    QCOMPARE(p.Rows(), 1);
+}
+
+void TestSiteCommands::lockedCatalogueStoresNoSite() {
+    TempCatalogue catalogue;
+    catalogue.AddParagraph(0, "orphan");
+    QVERIFY(catalogue.EnterDir());
+    Program p;
+    p.dataModule.ADOConnection1.SetBusyTimeout(50);
+    QVERIFY(p.Show());
+    QStringList messagesWhileLocked;
+    bool openWhileLocked = false;
+    p.InEditor([&] {
+        p.Box("WebName")->setText("new");
+        {
+            OtherCopyLock lock(catalogue.Path());
+            p.Click("Button4");
+            openWhileLocked = p.note.isVisible();
+            messagesWhileLocked = p.dialogs.Informations();
+        }
+        p.Click("Button4");
+    });
+    p.New();
+    QVERIFY(openWhileLocked);
+    QCOMPARE(messagesWhileLocked, QStringList{"数据库打开失败"});
+    QCOMPARE(catalogue.Count("SELECT count(*) FROM Web"), 1);
+    QCOMPARE(ParagraphsOf(catalogue, 1), QStringLiteral("orphan"));
+}
+
+QTEST_MAIN(TestSiteCommands)
+#include "tst_sitecommands.moc"
