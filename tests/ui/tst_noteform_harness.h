@@ -51,7 +51,7 @@ struct EditorFixture {
     QPushButton* Button(const QString& name) { return form.findChild<QPushButton*>(name); }
     void Click(const QString& name) { QTest::mouseClick(Button(name), Qt::LeftButton); }
 
-    // What the text area holds, without toPlainText()'s rewriting of special spaces.
+    // What the text area holds, without toPlainText()'s rewriting of no-break spaces.
     QString Memo() const {
         return form.Memo1->document()->toRawText().replace(QChar::ParagraphSeparator, u'\n');
     }

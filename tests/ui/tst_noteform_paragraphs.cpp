@@ -301,7 +301,7 @@ void TestNoteFormParagraphs::textsAreStoredAndShownUnchanged_data() {
     QTest::newRow("several lines") << QStringLiteral("line one\nline two\n\nline four\n");
     QTest::newRow("chinese") << QStringLiteral("网站简介：这是一个中文段落。");
     QTest::newRow("emoji") << QStringLiteral("👨‍👩‍👧 🙂 👍🏽 flags 🇨🇳");
-    QTest::newRow("quotes and specials")
+    QTest::newRow("quotes and symbols")
         << QStringLiteral("it's \"quoted\"; DROP TABLE Content; --\t\u00a0\u2028\\");
     QString big;
     big.reserve(1 << 20);
