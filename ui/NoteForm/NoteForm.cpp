@@ -167,6 +167,8 @@ void TFormNote::WriteFields(Query& site) const {
 }
 
 void TFormNote::Button4Click() {
+    if (!dataModule_)
+        return;
     if (ui_->WebName->text().isEmpty()) {
         Messages().Information(QStringLiteral("网站名称不能为空"));
         ui_->WebName->setFocus();
