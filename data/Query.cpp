@@ -4,6 +4,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+
 namespace {
 
 class Statement {
@@ -24,6 +26,7 @@ public:
         }
     }
     ~Statement() { sqlite3_finalize(handle_); }
+    Statement(Statement&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
     sqlite3_stmt* get() const { return handle_; }
@@ -140,14 +143,15 @@ bool Query::Open(QString* error) {
             keyColumn = i;
     }
 
-    rows_.Reset(columns);
-    int rc;
-    while ((rc = sqlite3_step(st)) == SQLITE_ROW)
-        rows_.AppendFromStatement(st);
-    if (rc != SQLITE_DONE) {
-        rows_.Reset(0);
+    // One step tells whether there are rows; reading them waits until somebody asks.
+    const int rc = sqlite3_step(st);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
         return fail(ErrorOf(db));
-    }
+    const bool hasRows = rc == SQLITE_ROW;
+    rows_.Reset(columns);
+    fetched_ = !hasRows;
+    inserted_.clear();
+    currentInserted_ = false;
 
     names_ = std::move(names);
     index_.clear();
@@ -159,13 +163,71 @@ bool Query::Open(QString* error) {
     state_ = State::Browse;
     current_ = -1;
     eof_ = true;
-    emit DataChanged();
-    if (rows_.Count() > 0) {
+    if (hasRows) {
         current_ = 0;
         eof_ = false;
-        Scrolled();
     }
+    emit DataChanged();
+    if (hasRows)
+        Scrolled();
     return true;
+}
+
+// Runs the statement again and keeps every row, except those inserted through this
+// cursor meanwhile: they stay at the end, in the order they were stored. Nothing else
+// has changed the file in between but the same user action.
+void Query::EnsureFetched() const {
+    if (fetched_)
+        return;
+    fetched_ = true;
+    RowStore fresh;
+    fresh.Reset(rows_.Columns());
+    QString failure;
+    sqlite3* db = connection_ && connection_->Open(&failure) ? connection_->Handle() : nullptr;
+    if (db) {
+        Statement statement(db, sql_, &failure);
+        bool ok = static_cast<bool>(statement);
+        for (int i = 0; ok && i < parameters_.size(); ++i)
+            ok = Bind(statement.get(), i + 1, parameters_[i]);
+        while (ok && sqlite3_step(statement.get()) == SQLITE_ROW) {
+            if (keyColumn_ >= 0 && !inserted_.empty() &&
+                std::find(inserted_.begin(), inserted_.end(),
+                          sqlite3_column_int64(statement.get(), keyColumn_)) != inserted_.end())
+                continue;
+            fresh.AppendFromStatement(statement.get());
+        }
+    }
+    const int readRows = fresh.Count();
+    for (int row = 0; row < rows_.Count(); ++row)
+        fresh.AppendCopy(rows_, row);
+    if (currentInserted_)
+        current_ += readRows;
+    if (beforeInsertInserted_)
+        beforeInsert_ += readRows;
+    beforeInsertInserted_ = false;
+    rows_ = std::move(fresh);
+    inserted_.clear();
+    currentInserted_ = false;
+    if (current_ >= rows_.Count()) {
+        current_ = rows_.Count() - 1;
+        eof_ = current_ < 0;
+    }
+}
+
+int Query::Row() const {
+    if (!currentInserted_)
+        EnsureFetched();
+    return current_ >= 0 && current_ < rows_.Count() ? current_ : -1;
+}
+
+int Query::RecordCount() const {
+    EnsureFetched();
+    return rows_.Count();
+}
+
+int Query::RecNo() const {
+    EnsureFetched();
+    return current_;
 }
 
 void Query::Close() {
@@ -173,6 +235,9 @@ void Query::Close() {
         return;
     state_ = State::Inactive;
     rows_.Reset(0);
+    fetched_ = true;
+    inserted_.clear();
+    currentInserted_ = false;
     names_.clear();
     index_.clear();
     origins_.clear();
@@ -190,6 +255,7 @@ void Query::Scrolled() {
 void Query::First() {
     if (!Active())
         return;
+    EnsureFetched();
     const bool dropped = Discard();
     if (rows_.Count() == 0) {
         current_ = -1;
@@ -208,6 +274,7 @@ void Query::First() {
 void Query::Next() {
     if (!Active())
         return;
+    EnsureFetched();
     const bool dropped = Discard();
     if (current_ + 1 < rows_.Count()) {
         ++current_;
@@ -221,7 +288,7 @@ void Query::Next() {
 }
 
 void Query::MoveTo(int row) {
-    if (!Active() || row < 0 || row >= rows_.Count())
+    if (!Active() || row < 0 || row >= RecordCount())
         return;
     const bool dropped = Discard();
     if (row == current_ && !eof_ && !dropped)
@@ -236,6 +303,7 @@ bool Query::Locate(const QString& field, const QVariant& value) {
     if (!Active() || column < 0)
         return false;
     const bool dropped = Discard();
+    EnsureFetched();
     const bool byNumber = value.typeId() != QMetaType::QString;
     const qint64 number = value.toLongLong();
     const QString text = value.toString();
@@ -264,9 +332,8 @@ QVariant Query::BufferedValue(int column) const {
         if (dirty_[column] || state_ == State::Insert)
             return buffer_[column];
     }
-    if (current_ < 0 || current_ >= rows_.Count())
-        return QVariant();
-    return rows_.ValueAt(current_, column);
+    const int row = Row();
+    return row < 0 ? QVariant() : rows_.ValueAt(row, column);
 }
 
 QString Query::AsString(const QString& field) const {
@@ -274,9 +341,8 @@ QString Query::AsString(const QString& field) const {
     if (column < 0)
         return QString();
     if (state_ == State::Browse) {
-        if (current_ < 0 || current_ >= rows_.Count())
-            return QString();
-        return rows_.TextAt(current_, column);
+        const int row = Row();
+        return row < 0 ? QString() : rows_.TextAt(row, column);
     }
     return BufferedValue(column).toString();
 }
@@ -286,9 +352,8 @@ qint64 Query::AsInteger(const QString& field) const {
     if (column < 0)
         return 0;
     if (state_ == State::Browse) {
-        if (current_ < 0 || current_ >= rows_.Count())
-            return 0;
-        return rows_.IntegerAt(current_, column);
+        const int row = Row();
+        return row < 0 ? 0 : rows_.IntegerAt(row, column);
     }
     return BufferedValue(column).toLongLong();
 }
@@ -301,12 +366,14 @@ bool Query::IsNull(const QString& field) const {
 }
 
 QString Query::TextAt(int row, int column) const {
+    EnsureFetched();
     if (row < 0 || row >= rows_.Count() || column < 0 || column >= rows_.Columns())
         return QString();
     return rows_.TextAt(row, column);
 }
 
 void Query::Edit() {
+    EnsureFetched();
     if (state_ != State::Browse || current_ < 0 || current_ >= rows_.Count())
         return;
     state_ = State::Edit;
@@ -320,6 +387,8 @@ void Query::Append() {
         return;
     Discard();
     beforeInsert_ = current_;
+    beforeInsertInserted_ = currentInserted_;
+    currentInserted_ = !fetched_;
     state_ = State::Insert;
     buffer_.assign(FieldCount(), QVariant());
     dirty_.assign(FieldCount(), false);
@@ -353,6 +422,7 @@ bool Query::Discard() {
     const bool dropped = state_ == State::Insert;
     if (dropped) {
         current_ = beforeInsert_;
+        currentInserted_ = beforeInsertInserted_;
         eof_ = current_ < 0;
     }
     if (state_ == State::Edit || state_ == State::Insert)
@@ -509,8 +579,13 @@ bool Query::StoreInsert(QString* error) {
             *error = failure.isEmpty() ? ErrorOf(db) : failure;
         return false;
     }
-    if (!Reread(rows_.Count(), sqlite3_last_insert_rowid(db), error))
+    const qint64 key = sqlite3_last_insert_rowid(db);
+    if (!Reread(rows_.Count(), key, error))
         return false;
+    if (!fetched_) {
+        inserted_.push_back(key);
+        currentInserted_ = true;
+    }
     current_ = rows_.Count() - 1;
     eof_ = false;
     return true;
@@ -521,6 +596,7 @@ bool Query::Delete(QString* error) {
         Scrolled();
         return true;
     }
+    EnsureFetched();
     if (state_ != State::Browse || current_ < 0 || current_ >= rows_.Count()) {
         if (error)
             *error = QStringLiteral("there is no row to delete");

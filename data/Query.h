@@ -12,10 +12,14 @@
 
 class Connection;
 
-// A select statement and its result as an updatable snapshot: every row is read when
-// the result opens, so the row count is known at once and scrolling never goes back to
-// the file. Edits, inserts and deletes are written through to the file immediately and
-// mirrored in the snapshot; the statement itself is not evaluated again while open.
+// A select statement and its result as an updatable snapshot. Opening runs the
+// statement to its first row only; every row is read together the first time anything
+// asks for a row, a move or the row count, and from then on the result is not evaluated
+// again: scrolling never goes back to the file. Every window reads its result within
+// the action that opened it, so this is the state of the file at that action. A result
+// opened only to insert into (a whole table, say) is never read at all, which keeps
+// adding a paragraph instant however large the catalogue is. Edits, inserts and
+// deletes are written through to the file immediately and mirrored in the snapshot.
 class Query : public QObject {
     Q_OBJECT
 public:
@@ -37,9 +41,9 @@ public:
     bool Active() const { return state_ != State::Inactive; }
     State GetState() const { return state_; }
 
-    int RecordCount() const { return rows_.Count(); }
+    int RecordCount() const;
     // 0-based position of the current row; -1 when there is none.
-    int RecNo() const { return current_; }
+    int RecNo() const;
     bool Eof() const { return eof_; }
     void First();
     void Next();
@@ -82,16 +86,26 @@ private:
     bool Reread(int row, qint64 key, QString* error);
     QVariant BufferedValue(int column) const;
     void Scrolled();
+    bool Fetched() const { return fetched_; }
+    void EnsureFetched() const;
+    int Row() const;
 
     Connection* connection_ = nullptr;
     QString sql_;
     QVariantList parameters_;
     State state_ = State::Inactive;
-    RowStore rows_;
     std::vector<QString> names_;
     QHash<QString, int> index_;
-    int current_ = -1;
-    bool eof_ = true;
+
+    // Until the result is read, rows_ holds only the rows inserted through this cursor
+    // (keys in inserted_), and current_ means the result's first row (0) or none (-1),
+    // unless currentInserted_ says it points at one of those rows.
+    mutable RowStore rows_;
+    mutable bool fetched_ = true;
+    mutable std::vector<qint64> inserted_;
+    mutable bool currentInserted_ = false;
+    mutable int current_ = -1;
+    mutable bool eof_ = true;
 
     // Where stores go: the one table every column comes from, and its key column.
     QString table_;
@@ -102,5 +116,6 @@ private:
     std::vector<QVariant> buffer_;
     std::vector<bool> dirty_;
     QString fieldError_;
-    int beforeInsert_ = -1;
+    mutable int beforeInsert_ = -1;
+    mutable bool beforeInsertInserted_ = false;
 };

@@ -103,6 +103,20 @@ void RowStore::Remove(int row) {
     rows_.erase(rows_.begin() + row);
 }
 
+void RowStore::AppendCopy(const RowStore& other, int row) {
+    const char* source = other.rows_[row];
+    std::size_t payload = 0;
+    for (int column = 0; column < other.columns_; ++column) {
+        Cell cell;
+        std::memcpy(&cell, source + sizeof(Cell) * column, sizeof(Cell));
+        payload = std::max<std::size_t>(payload, std::size_t(cell.offset) + cell.size);
+    }
+    const std::size_t bytes = sizeof(Cell) * other.columns_ + payload;
+    char* block = Allocate(bytes);
+    std::memcpy(block, source, bytes);
+    rows_.push_back(block);
+}
+
 RowStore::Cell RowStore::CellAt(int row, int column, const char** payload) const {
     const char* block = rows_[row];
     Cell cell;

@@ -23,6 +23,8 @@ public:
     void AppendFromStatement(sqlite3_stmt* statement);
     void ReplaceFromStatement(int row, sqlite3_stmt* statement);
     void Remove(int row);
+    // Copies one row of another store to the end of this one.
+    void AppendCopy(const RowStore& other, int row);
 
     Kind KindAt(int row, int column) const;
     qint64 IntegerAt(int row, int column) const;

@@ -315,6 +315,7 @@ void TestConnection::sharedModuleStartsClosed() {
     Query own;
     module.Bind(own);
     QVERIFY(OpenQuery(own, kAllSites, kOpenFailure, dialogs));
+    QCOMPARE(own.AsString("WebName"), QStringLiteral("a"));
     QVERIFY(OpenQuery(module.ADOQueryTemp, kAllSites, kOpenFailure, dialogs));
     QVERIFY(module.ADOConnection1.Connected());
     // Both results are open at once on the one connection, each with its own row.

@@ -57,6 +57,7 @@ private slots:
     void locateMovesToMatchingRow();
     void changedRowStaysInResultThatNoLongerMatches();
     void resultIgnoresOtherWritersUntilReopened();
+    void resultOpenedOnlyToInsertIsNotRead();
     void rowDeletedByAnotherCopy();
     void afterScrollFiresOnlyWhenCurrentRowChanges();
     void afterScrollDuringInsert();
@@ -457,6 +458,8 @@ void TestQuery::resultIgnoresOtherWritersUntilReopened() {
     Setup s;
     const qint64 a = s.catalogue.AddSite("a");
     QVERIFY(s.Run(kAllSites));
+    // A result is read when first used; from then on it is a snapshot.
+    QCOMPARE(s.query.RecordCount(), 1);
     s.catalogue.AddSite("b");
     QVERIFY(s.catalogue.Exec("UPDATE Web SET WebName = 'A' WHERE WebIndex = ?", {a}));
     QCOMPARE(s.query.RecordCount(), 1);
@@ -466,11 +469,37 @@ void TestQuery::resultIgnoresOtherWritersUntilReopened() {
     QCOMPARE(s.Walk("WebName"), (QStringList{"A", "b"}));
 }
 
+void TestQuery::resultOpenedOnlyToInsertIsNotRead() {
+    Setup s;
+    const qint64 site = s.catalogue.AddSite("a");
+    const qint64 first = s.catalogue.AddParagraph(site, "one");
+    s.catalogue.AddParagraph(site, "two");
+    QVERIFY(s.Run("Select * From Content"));
+    QVERIFY(!s.query.Eof());
+    s.query.Append();
+    s.query.SetField("ContentWeb", site);
+    s.query.SetField("ContentTxt", QStringLiteral("three"));
+    QString error;
+    QVERIFY2(s.query.Post(&error), qPrintable(error));
+    const qint64 added = s.query.AsInteger("ContentIndex");
+    QVERIFY(added > first);
+    QCOMPARE(s.query.AsString("ContentTxt"), QStringLiteral("three"));
+
+    // Read now: the stored rows first, the one inserted through the cursor last and
+    // only once, and still the current row.
+    QVERIFY(s.catalogue.Exec("DELETE FROM Content WHERE ContentIndex = ?", {first}));
+    QCOMPARE(s.query.RecordCount(), 2);
+    QCOMPARE(s.query.RecNo(), 1);
+    QCOMPARE(s.query.AsInteger("ContentIndex"), added);
+    QCOMPARE(s.Walk("ContentTxt"), (QStringList{"two", "three"}));
+}
+
 void TestQuery::rowDeletedByAnotherCopy() {
     Setup s;
     const qint64 a = s.catalogue.AddSite("a");
     const qint64 b = s.catalogue.AddSite("b");
     QVERIFY(s.Run(kAllSites));
+    QCOMPARE(s.query.RecordCount(), 2);
     QVERIFY(s.catalogue.Exec("DELETE FROM Web"));
 
     // Storing into a row that is gone must say so, not quietly succeed.
