@@ -39,7 +39,8 @@ public:
     void Reload();
 
 private:
-    Query* query_;
+    // Guarded: a window's query may go before the grid that shows it.
+    QPointer<Query> query_;
     std::vector<GridColumn> columns_;
     // Field positions in the current result, looked up once per open.
     std::vector<int> fieldColumns_;
