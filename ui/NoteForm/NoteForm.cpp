@@ -2,6 +2,7 @@
 
 #include "DataGrid.h"
 #include "DesktopOpener.h"
+#include "DialogKeys.h"
 #include "Dialogs.h"
 #include "PublicFunction.h"
 #include "ShareDM.h"
@@ -117,18 +118,8 @@ void TFormNote::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (event->spontaneous())
         return;
-    CenterOnOwner();
+    CentreOnOwner(this);
     FormShow();
-}
-
-// Qt centres a dialog over its parent only at the first showing; the editor is shown
-// again for every command, and the main window may have moved meanwhile.
-void TFormNote::CenterOnOwner() {
-    const QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
-    if (!owner)
-        return;
-    const QRect frame = frameGeometry();
-    move(owner->frameGeometry().center() - QRect(QPoint(), frame.size()).center());
 }
 
 void TFormNote::FormShow() {
@@ -266,23 +257,9 @@ void TFormNote::reject() {
     done(kResultCancel);
 }
 
-// Neither OK nor Cancel is a default button: Enter presses only the button that has
-// the focus, and Escape does nothing.
 void TFormNote::keyPressEvent(QKeyEvent* event) {
-    switch (event->key()) {
-    case Qt::Key_Escape:
-        event->accept();
-        return;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        if (auto* button = qobject_cast<QPushButton*>(focusWidget());
-            button && button->isEnabled() && isAncestorOf(button))
-            button->click();
-        event->accept();
-        return;
-    default:
+    if (!HandleDialogKeys(this, event))
         QDialog::keyPressEvent(event);
-    }
 }
 
 void TFormNote::FormClose() {

@@ -71,7 +71,6 @@ private:
     void FormShow();
     void FormClose();
     void ADOQuery1AfterScroll();
-    void CenterOnOwner();
     bool StoreSite();
     bool StoreNewSite();
     bool ReparentOrphans(qint64 webIndex);

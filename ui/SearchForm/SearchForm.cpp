@@ -1,5 +1,6 @@
 #include "SearchForm.h"
 
+#include "DialogKeys.h"
 #include "ui_SearchForm.h"
 
 #include <QKeyEvent>
@@ -75,32 +76,11 @@ void TFormSearch::reject() {
 void TFormSearch::showEvent(QShowEvent* event) {
     // Before the window reaches the screen, so it never shows elsewhere first.
     if (!event->spontaneous())
-        CentreOnOwner();
+        CentreOnOwner(this);
     QDialog::showEvent(event);
 }
 
-void TFormSearch::CentreOnOwner() {
-    const QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
-    if (!owner)
-        return;
-    const QRect area = owner->frameGeometry();
-    const QSize outer = frameGeometry().size();
-    move(area.x() + (area.width() - outer.width()) / 2,
-         area.y() + (area.height() - outer.height()) / 2);
-}
-
 void TFormSearch::keyPressEvent(QKeyEvent* event) {
-    // Neither button is a default or cancel button: Escape does nothing, and Enter
-    // presses a button only when that button itself has the focus.
-    if (event->matches(QKeySequence::Cancel)) {
-        event->accept();
-        return;
-    }
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        if (auto* button = qobject_cast<QPushButton*>(focusWidget()); button && button->isEnabled())
-            button->click();
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
+    if (!HandleDialogKeys(this, event))
+        QDialog::keyPressEvent(event);
 }

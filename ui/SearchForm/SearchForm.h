@@ -53,7 +53,6 @@ protected:
 
 private:
     void FormCreate();
-    void CentreOnOwner();
 
     std::unique_ptr<Ui::TFormSearch> ui_;
 };
