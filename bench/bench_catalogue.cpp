@@ -134,8 +134,10 @@ double SqliteMs(sqlite3* db, const QString& sql, const QVariantList& values = {}
             bytes += sqlite3_column_bytes(st, c);
         }
     sqlite3_finalize(st);
-    const double ms = clock.nsecsElapsed() / 1e6;
-    return bytes ? ms : ms; // bytes read keep the loop from being optimised away
+    // Kept where the compiler cannot drop the reads that produced it.
+    static volatile size_t sink;
+    sink = sink + bytes;
+    return clock.nsecsElapsed() / 1e6;
 }
 
 double Median(std::vector<double> values) {

@@ -78,8 +78,8 @@ bool RowBounds(MdbHandle* mdb, int row, int* start, std::size_t* size) {
     const int rows = U16(page + rco);
     if (row < 0 || row >= rows || rco + 2 + row * 2 + 2 > pageSize)
         return false;
-    const int first = U16(page + rco + 2 + row * 2) & kOffsetMask;
-    const int next = row == 0 ? pageSize : U16(page + rco + row * 2) & kOffsetMask;
+    const int first = U16(page + rco + 2 + std::ptrdiff_t(row) * 2) & kOffsetMask;
+    const int next = row == 0 ? pageSize : U16(page + rco + std::ptrdiff_t(row) * 2) & kOffsetMask;
     if (first >= next || next > pageSize)
         return false;
     *start = first;

@@ -9,7 +9,7 @@
 QString MessageTitleFor(const QString& executableFileName) {
     const QString stem = executableFileName.section(QLatin1Char('.'), 0, 0);
     if (stem.isEmpty())
-        return stem;
+        return {};
     return stem.left(1) + stem.mid(1).toLower();
 }
 

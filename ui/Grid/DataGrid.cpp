@@ -13,7 +13,7 @@
 namespace {
 
 constexpr int kIndicatorWidth = 12;
-constexpr int kMaxCellChars = 256;
+constexpr qsizetype kMaxCellChars = 256;
 
 // Draws the row indicator: a small black triangle beside the current row.
 class IndicatorHeader : public QHeaderView {
