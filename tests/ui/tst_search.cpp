@@ -55,9 +55,6 @@ struct Program {
         form.AttachForms(&note, &search);
         form.show();
     }
-    // As in the program, where the event loop ends only once the main window has been
-    // closed: the list grid must not be asked for rows after the list query is gone.
-    ~Program() { form.hide(); }
 
     // Opens the dialog from the search picture and lets `act` end it.
     void Search(std::function<void()> act) {
