@@ -60,6 +60,79 @@ bool ApplySchema(sqlite3* db, QString* error) {
     return true;
 }
 
+bool CheckSchema(sqlite3* db, QString* error) {
+    const QStringList contentColumns{"ContentIndex", "ContentWeb", "ContentTxt"};
+    const QStringList webColumns = QStringList{"WebIndex"} + WebTextColumns();
+    const std::pair<const char*, const QStringList*> tables[] = {{"Web", &webColumns},
+                                                                 {"Content", &contentColumns}};
+    for (const auto& [table, wanted] : tables) {
+        sqlite3_stmt* statement = nullptr;
+        QStringList found;
+        // table_xinfo would also list hidden columns; the program reads only plain ones.
+        int rc = sqlite3_prepare_v2(db, "SELECT name FROM pragma_table_info(?)", -1, &statement,
+                                    nullptr);
+        if (rc == SQLITE_OK)
+            rc = sqlite3_bind_text(statement, 1, table, -1, SQLITE_STATIC);
+        if (rc == SQLITE_OK) {
+            while ((rc = sqlite3_step(statement)) == SQLITE_ROW)
+                found << QString::fromUtf8(
+                    reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)));
+            if (rc == SQLITE_DONE)
+                rc = SQLITE_OK;
+        }
+        const QString failure = rc == SQLITE_OK ? QString() : QString::fromUtf8(sqlite3_errmsg(db));
+        sqlite3_finalize(statement);
+        if (rc != SQLITE_OK) {
+            if (error)
+                *error = failure;
+            return false;
+        }
+        if (found.isEmpty()) {
+            if (error)
+                *error = QStringLiteral("not a catalogue: there is no table %1")
+                             .arg(QLatin1String(table));
+            return false;
+        }
+        for (const QString& column : *wanted) {
+            if (!found.contains(column, Qt::CaseInsensitive)) {
+                if (error)
+                    *error = QStringLiteral("not a catalogue: table %1 has no column %2")
+                                 .arg(QLatin1String(table), column);
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool OpenExisting(const QString& path, Access access, sqlite3** db, QString* error) {
+    *db = nullptr;
+    sqlite3* handle = nullptr;
+    // Never SQLITE_OPEN_CREATE: a missing catalogue must stay missing.
+    const int flags = access == Access::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+    int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &handle, flags, nullptr);
+    if (rc == SQLITE_OK) {
+        sqlite3_extended_result_codes(handle, 1);
+        sqlite3_busy_timeout(handle, kBusyTimeoutMs);
+    }
+    QString failure;
+    if (rc != SQLITE_OK)
+        failure = handle ? QString::fromUtf8(sqlite3_errmsg(handle))
+                         : QString::fromUtf8(sqlite3_errstr(rc));
+    // SQLite reads the header lazily; reading the schema here makes a file that is not a
+    // database fail now.
+    else if (!CheckSchema(handle, &failure))
+        rc = SQLITE_ERROR;
+    if (rc != SQLITE_OK) {
+        if (error)
+            *error = failure;
+        sqlite3_close(handle);
+        return false;
+    }
+    *db = handle;
+    return true;
+}
+
 bool CreateTempBeside(const QString& target, QString* tempPath, QString* error) {
     QFileInfo info(target);
     QByteArray pattern = QFile::encodeName(

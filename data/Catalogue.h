@@ -17,6 +17,19 @@ const QStringList& WebTextColumns();
 // Creates the two tables and the paragraph index on an empty database.
 bool ApplySchema(sqlite3* db, QString* error);
 
+// Whether `db` holds the two tables with every column the program reads and writes. A
+// file that lacks one is not a catalogue, whatever else it holds, and must not be written.
+bool CheckSchema(sqlite3* db, QString* error);
+
+// How long a statement waits for another running copy to release the file.
+inline constexpr int kBusyTimeoutMs = 5000;
+
+enum class Access { ReadOnly, ReadWrite };
+
+// Opens an existing catalogue file (never creating one), waits kBusyTimeoutMs for locks,
+// and checks its tables. On failure `*db` is null and `*error` says why.
+bool OpenExisting(const QString& path, Access access, sqlite3** db, QString* error);
+
 // Makes an empty, owner-only file next to `target` and returns its path; the caller
 // fills it and hands it to PublishNoClobber, or removes it.
 bool CreateTempBeside(const QString& target, QString* tempPath, QString* error);

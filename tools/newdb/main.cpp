@@ -1,25 +1,29 @@
 // sitemora-newdb [FILE]: writes an empty catalogue, never over an existing file.
 #include "Catalogue.h"
+#include "CommandLine.h"
 
 #include <QCoreApplication>
 #include <QStringList>
 
-#include <cstdio>
-
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments().mid(1);
-    if (args.size() > 1 || (!args.isEmpty() && args[0].startsWith(QLatin1Char('-')))) {
-        std::fprintf(stderr, "usage: sitemora-newdb [FILE]\n"
-                             "Writes an empty catalogue (default: Sitemora.mdb here).\n");
-        return 2;
-    }
+    const CommandLine::Program program{
+        QStringLiteral("sitemora-newdb"), QStringLiteral("[FILE]"),
+        QStringLiteral("Writes an empty Sitemora catalogue to FILE (default: Sitemora.mdb in the "
+                       "current directory). An existing file is never overwritten.")};
+    QCommandLineParser parser;
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("the catalogue to write"),
+                                 QStringLiteral("[FILE]"));
+    if (const int status = CommandLine::Parse(parser, program, argc, argv);
+        status != CommandLine::kGoOn)
+        return status;
+    const QStringList args = parser.positionalArguments();
+    if (args.size() > 1)
+        return CommandLine::WrongUsage(program, QStringLiteral("too many arguments"));
     const QString target = args.isEmpty() ? QString::fromLatin1(Catalogue::kFileName) : args[0];
     QString error;
-    if (!Catalogue::CreateEmpty(target, &error)) {
-        std::fprintf(stderr, "sitemora-newdb: %s\n", qPrintable(error));
-        return 1;
-    }
-    std::printf("sitemora-newdb: wrote an empty catalogue to %s\n", qPrintable(target));
+    if (!Catalogue::CreateEmpty(target, &error))
+        return CommandLine::Fail(program, error);
+    CommandLine::Say(QStringLiteral("sitemora-newdb: wrote an empty catalogue to %1").arg(target));
     return 0;
 }

@@ -1,0 +1,80 @@
+#include "CommandLine.h"
+
+#include <QByteArrayView>
+#include <QCoreApplication>
+#include <QStringList>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace CommandLine {
+
+namespace {
+
+QString UsageLine(const Program& program) {
+    return QStringLiteral("usage: %1 %2").arg(program.name, program.synopsis);
+}
+
+void Print(std::FILE* stream, const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
+}
+
+} // namespace
+
+int Parse(QCommandLineParser& parser, const Program& program, int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        const QByteArrayView raw(argv[i]);
+        if (!raw.isValidUtf8())
+            return Fail(program, QStringLiteral("argument %1 is not valid UTF-8; name files in "
+                                                "UTF-8 (rename the file or use another name)")
+                                     .arg(i));
+        arguments << QString::fromUtf8(raw);
+    }
+    QCoreApplication::setApplicationName(program.name);
+    QCoreApplication::setApplicationVersion(QStringLiteral(SITEMORA_VERSION));
+    parser.setApplicationDescription(program.description);
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    if (!parser.parse(arguments))
+        return WrongUsage(program, parser.errorText());
+    if (parser.isSet(help)) {
+        // Qt's own help text names the program by its path; the usage line names it as
+        // the user types it.
+        QString text = parser.helpText();
+        const qsizetype firstBreak = text.indexOf(QLatin1Char('\n'));
+        text = UsageLine(program) + (firstBreak >= 0 ? text.mid(firstBreak) : QString());
+        Print(stdout, text);
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        Print(stdout,
+              QStringLiteral("%1 %2\n").arg(program.name, QStringLiteral(SITEMORA_VERSION)));
+        return 0;
+    }
+    return kGoOn;
+}
+
+int WrongUsage(const Program& program, const QString& message) {
+    if (!message.isEmpty())
+        Print(stderr, QStringLiteral("%1: %2\n").arg(program.name, message));
+    Print(stderr,
+          UsageLine(program) + QStringLiteral("\nTry '%1 --help' for more.\n").arg(program.name));
+    return kWrongUsage;
+}
+
+int Fail(const Program& program, const QString& message) {
+    Print(stderr, QStringLiteral("%1: %2\n").arg(program.name, message));
+    return kFailure;
+}
+
+void Say(const QString& line) {
+    Print(stdout, line + QLatin1Char('\n'));
+}
+
+bool ProgressWanted() {
+    return isatty(STDERR_FILENO) != 0;
+}
+
+} // namespace CommandLine
