@@ -42,6 +42,8 @@ TFormMain::TFormMain(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui
     connect(DBGridEh1, &DataGrid::DblClick, this, &TFormMain::DBGridEh1DblClick);
     DBGridEh1->View()->setFocus();
     setFocusProxy(DBGridEh1->View());
+    // A screen reader announces the view that takes the focus, not the grid around it.
+    DBGridEh1->View()->setAccessibleName(DBGridEh1->accessibleName());
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());

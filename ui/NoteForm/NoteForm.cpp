@@ -86,6 +86,8 @@ TFormNote::TFormNote(TShareDataModule* dataModule, QWidget* parent, DesktopOpene
     // The grid's focus lives in its view, which the form file cannot name.
     setTabOrder(ui_->Button14, DBGridEh1->View());
     setTabOrder(DBGridEh1->View(), ui_->Button1);
+    // A screen reader announces the view that takes the focus, not the grid around it.
+    DBGridEh1->View()->setAccessibleName(DBGridEh1->accessibleName());
 
     connect(ui_->Button4, &QPushButton::clicked, this, &TFormNote::Button4Click);
     connect(ui_->Button15, &QPushButton::clicked, this, &TFormNote::Button15Click);
