@@ -1,29 +1,14 @@
 // Runs sitemora-backup as a user does, in the directory of a catalogue.
+#include "support/RunProgram.h"
 #include "support/TempCatalogue.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QtTest>
 
 namespace {
 
-struct Outcome {
-    int code = -1;
-    QString out;
-    QString err;
-};
-
 Outcome RunTool(const QString& dir, const QStringList& args) {
-    QProcess process;
-    process.setWorkingDirectory(dir);
-    process.start(QStringLiteral(SITEMORA_BACKUP_TOOL), args);
-    Outcome outcome;
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
-        return outcome;
-    outcome.code = process.exitCode();
-    outcome.out = QString::fromUtf8(process.readAllStandardOutput());
-    outcome.err = QString::fromUtf8(process.readAllStandardError());
-    return outcome;
+    return RunProgram(QStringLiteral(SITEMORA_BACKUP_TOOL), dir, args);
 }
 
 } // namespace
