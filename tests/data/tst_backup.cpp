@@ -24,13 +24,12 @@
 
 namespace {
 
-// Every row of a table, every column as text with NULL told apart, in key order.
-QStringList Rows(const QString& path, const char* table) {
+// Every row a statement gives, every column as text with NULL told apart.
+QStringList Rows(const QString& path, const QByteArray& sql) {
     sqlite3* db = nullptr;
     sqlite3_stmt* st = nullptr;
     QStringList rows;
     sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
-    const QByteArray sql = QByteArray("SELECT * FROM ") + table + " ORDER BY 1";
     if (sqlite3_prepare_v2(db, sql.constData(), -1, &st, nullptr) == SQLITE_OK)
         while (sqlite3_step(st) == SQLITE_ROW) {
             QStringList cells;
@@ -47,20 +46,9 @@ QStringList Rows(const QString& path, const char* table) {
 }
 
 QStringList Contents(const QString& path) {
-    return Rows(path, "Web") + Rows(path, "Content") + Rows(path, "sqlite_sequence");
-}
-
-QString Scalar(const QString& path, const char* sql) {
-    sqlite3* db = nullptr;
-    sqlite3_stmt* st = nullptr;
-    QString result;
-    sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
-    if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) == SQLITE_OK &&
-        sqlite3_step(st) == SQLITE_ROW)
-        result = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
-    sqlite3_finalize(st);
-    sqlite3_close(db);
-    return result;
+    return Rows(path, "SELECT * FROM Web ORDER BY 1") +
+           Rows(path, "SELECT * FROM Content ORDER BY 1") +
+           Rows(path, "SELECT * FROM sqlite_sequence ORDER BY 1");
 }
 
 QByteArray Hash(const QString& path) {
@@ -209,8 +197,8 @@ void TestBackup::firstChangeOfTheRunWaitsForTheCopy() {
     release.join();
     const QList<Backup::Entry> entries = Backup::List(catalogue.Path());
     QCOMPARE(entries.size(), 1);
-    QCOMPARE(Rows(entries[0].path, "Web").size(), 2);
-    QCOMPARE(Rows(catalogue.Path(), "Web").size(), 3);
+    QCOMPARE(Rows(entries[0].path, "SELECT * FROM Web").size(), 2);
+    QCOMPARE(Rows(catalogue.Path(), "SELECT * FROM Web").size(), 3);
 }
 
 void TestBackup::onlyWritesWakeTheFirstWriteHook() {
@@ -395,13 +383,13 @@ void TestBackup::backupWhileAnotherConnectionWritesIsConsistent() {
     QVERIFY2(result == Backup::Result::Written, qPrintable(error));
     QVERIFY(writes > 0);
     const QString copy = Backup::List(catalogue.Path()).first().path;
-    QCOMPARE(Scalar(copy, "PRAGMA integrity_check"), QStringLiteral("ok"));
-    QCOMPARE(Scalar(copy, "SELECT count(*) FROM Web WHERE WebName = 'w' AND WebIndex NOT IN "
-                          "(SELECT ContentWeb FROM Content)"),
-             QStringLiteral("0"));
-    QCOMPARE(Scalar(copy, "SELECT count(*) FROM Content WHERE ContentWeb NOT IN "
-                          "(SELECT WebIndex FROM Web)"),
-             QStringLiteral("0"));
+    QCOMPARE(Rows(copy, "PRAGMA integrity_check"), QStringList{"ok"});
+    QCOMPARE(Rows(copy, "SELECT count(*) FROM Web WHERE WebName = 'w' AND WebIndex NOT IN "
+                        "(SELECT ContentWeb FROM Content)"),
+             QStringList{"0"});
+    QCOMPARE(Rows(copy, "SELECT count(*) FROM Content WHERE ContentWeb NOT IN "
+                        "(SELECT WebIndex FROM Web)"),
+             QStringList{"0"});
 }
 
 QTEST_GUILESS_MAIN(TestBackup)

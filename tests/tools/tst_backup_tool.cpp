@@ -27,8 +27,6 @@ void TestBackupTool::wrongUsageExitsWithTwo_data() {
     QTest::newRow("no command") << QStringList{};
     QTest::newRow("unknown command") << QStringList{"backup"};
     QTest::newRow("restore without a name") << QStringList{"restore"};
-    QTest::newRow("list with more") << QStringList{"list", "x"};
-    QTest::newRow("catalogue without a file") << QStringList{"list", "--catalogue"};
 }
 
 void TestBackupTool::wrongUsageExitsWithTwo() {
@@ -54,12 +52,6 @@ void TestBackupTool::failuresExitWithOneAndSayWhy() {
     QCOMPARE(outcome.code, 1);
     QVERIFY(outcome.err.startsWith(QLatin1String("sitemora-backup: there is no backup named")));
     QCOMPARE(catalogue.Count(QStringLiteral("SELECT count(*) FROM Web")), 1);
-
-    qputenv("SITEMORA_BACKUPS", "many");
-    outcome = RunTool(catalogue.Dir(), {"now"});
-    qunsetenv("SITEMORA_BACKUPS");
-    QCOMPARE(outcome.code, 1);
-    QVERIFY(outcome.err.contains(QLatin1String("SITEMORA_BACKUPS")));
 }
 
 void TestBackupTool::siteDeletedByMistakeComesBack() {
