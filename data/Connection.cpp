@@ -24,6 +24,36 @@ void Connection::SetBusyTimeout(int milliseconds) {
         sqlite3_busy_timeout(db_, busyTimeoutMs_);
 }
 
+void Connection::SetBeforeFirstWrite(std::function<void()> hook) {
+    beforeFirstWrite_ = std::move(hook);
+    if (db_)
+        sqlite3_set_authorizer(db_, beforeFirstWrite_ ? Authorize : nullptr, this);
+}
+
+// SQLite asks before compiling each part of a statement, so every path that writes
+// passes here, whichever code prepares it.
+int Connection::Authorize(void* self, int action, const char* table, const char*, const char*,
+                          const char*) {
+    auto* connection = static_cast<Connection*>(self);
+    switch (action) {
+    case SQLITE_INSERT:
+    case SQLITE_UPDATE:
+    case SQLITE_DELETE:
+        // SQLite's own tables: reading pragma_table_info reports updates of sqlite_master.
+        if (sqlite3_strnicmp(table, "sqlite_", 7) == 0)
+            break;
+        [[fallthrough]];
+    case SQLITE_TRANSACTION:
+    case SQLITE_SAVEPOINT:
+        if (connection->beforeFirstWrite_)
+            std::exchange(connection->beforeFirstWrite_, nullptr)();
+        break;
+    default:
+        break;
+    }
+    return SQLITE_OK;
+}
+
 static QString ErrorText(sqlite3* db, int code) {
     return db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(code));
 }
@@ -41,6 +71,8 @@ bool Connection::Open(QString* error) {
         // Every statement of the program may filter with InStr, so the connection is not
         // usable without it.
         rc = RegisterMatching(db);
+        if (beforeFirstWrite_)
+            sqlite3_set_authorizer(db, Authorize, this);
     }
     if (rc == SQLITE_OK) {
         // SQLite reads the header lazily; touch the schema now so a file that is not

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 struct sqlite3;
 
 // The one link to the catalogue file. It opens on the first statement that needs it
@@ -33,10 +35,18 @@ public:
     int BusyTimeout() const { return busyTimeoutMs_; }
     void SetBusyTimeout(int milliseconds);
 
+    // Runs `hook` once, just before the first statement of this run that may change the
+    // file is prepared (a row stored or deleted, a transaction begun).
+    void SetBeforeFirstWrite(std::function<void()> hook);
+
 private:
+    static int Authorize(void* self, int action, const char* table, const char*, const char*,
+                         const char*);
+
     QString fileName_;
     sqlite3* db_ = nullptr;
     int busyTimeoutMs_ = kBusyTimeoutMs;
+    std::function<void()> beforeFirstWrite_;
 };
 
 // Runs Begin on construction and rolls back on destruction unless Commit was reached.

@@ -1,6 +1,7 @@
 // Runs sitemora-import on the legacy fixtures and on damaged copies of them, and reads
 // the result back with SQLite.
 #include "LegacyFile.h"
+#include "support/RunProgram.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -44,23 +45,8 @@ QStringList Listing(const QString& dir) {
     return names;
 }
 
-struct Outcome {
-    int code = -1;
-    QString out;
-    QString err;
-};
-
 Outcome RunTool(const QString& dir, const QStringList& args) {
-    QProcess process;
-    process.setWorkingDirectory(dir);
-    process.start(QStringLiteral(SITEMORA_IMPORT_TOOL), args);
-    Outcome outcome;
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
-        return outcome;
-    outcome.code = process.exitCode();
-    outcome.out = QString::fromUtf8(process.readAllStandardOutput());
-    outcome.err = QString::fromUtf8(process.readAllStandardError());
-    return outcome;
+    return RunProgram(QStringLiteral(SITEMORA_IMPORT_TOOL), dir, args);
 }
 
 QByteArray Utf16(const char* text) {

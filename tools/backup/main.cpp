@@ -1,0 +1,104 @@
+// sitemora-backup [--catalogue FILE] list | now | restore NAME
+#include "Backup.h"
+#include "Catalogue.h"
+#include "CommandLine.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStringList>
+
+namespace {
+
+int List(const QString& catalogue) {
+    for (const Backup::Entry& entry : Backup::List(catalogue)) {
+        QString error;
+        const qint64 sites = Backup::CountSites(entry.path, &error);
+        CommandLine::Say(QStringLiteral("%1  %2  %3 bytes  %4")
+                             .arg(entry.name, entry.time.toLocalTime().toString(
+                                                  QStringLiteral("yyyy-MM-dd HH:mm:ss")))
+                             .arg(entry.size)
+                             .arg(sites < 0    ? QStringLiteral("unreadable (%1)").arg(error)
+                                  : sites == 1 ? QStringLiteral("1 site")
+                                               : QStringLiteral("%1 sites").arg(sites)));
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const CommandLine::Program program{
+        QStringLiteral("sitemora-backup"),
+        QStringLiteral("[--catalogue FILE] list | now | restore NAME"),
+        QStringLiteral(
+            "Lists, makes and restores the backups of a Sitemora catalogue, kept in the folder "
+            "FILE.backups beside it. Sitemora makes one at every start when the catalogue has "
+            "changed since the newest. The newest %1 are kept; %2=N keeps N.\n\n"
+            "  list          the backups, newest first: name, local time, size, sites\n"
+            "  now           makes a backup at once\n"
+            "  restore NAME  backs up the catalogue as it is, then replaces it by backup NAME")
+            .arg(Backup::kDefaultKeep)
+            .arg(QLatin1String(Backup::kKeepVariable))};
+    QCommandLineParser parser;
+    const QCommandLineOption catalogueOption(
+        QStringLiteral("catalogue"),
+        QStringLiteral("the catalogue (default: Sitemora.mdb in the current directory)"),
+        QStringLiteral("FILE"), QString::fromLatin1(Catalogue::kFileName));
+    parser.addOption(catalogueOption);
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("list, now or restore"),
+                                 QStringLiteral("list | now | restore NAME"));
+    if (const int status = CommandLine::Parse(parser, program, argc, argv);
+        status != CommandLine::kGoOn)
+        return status;
+    const QStringList args = parser.positionalArguments();
+    const QString catalogue = parser.value(catalogueOption);
+    const QString command = args.value(0);
+    if (command != QLatin1String("list") && command != QLatin1String("now") &&
+        command != QLatin1String("restore"))
+        return CommandLine::WrongUsage(
+            program, args.isEmpty() ? QStringLiteral("no command given")
+                                    : QStringLiteral("unknown command %1").arg(command));
+    if (args.size() != (command == QLatin1String("restore") ? 2 : 1))
+        return CommandLine::WrongUsage(program,
+                                       command == QLatin1String("restore") && args.size() < 2
+                                           ? QStringLiteral("restore needs the NAME of a "
+                                                            "backup (see list)")
+                                           : QStringLiteral("too many arguments"));
+    if (command == QLatin1String("list"))
+        return List(catalogue);
+
+    int keep = Backup::kDefaultKeep;
+    QString error;
+    if (!Backup::KeepFromEnvironment(&keep, &error))
+        return CommandLine::Fail(program, error);
+    const QDir folder(Backup::FolderOf(catalogue));
+    if (command == QLatin1String("now")) {
+        Backup::Options options;
+        options.keep = keep;
+        options.onlyIfChanged = false;
+        QString name;
+        switch (Backup::Make(catalogue, options, &name, &error)) {
+        case Backup::Result::NoCatalogue:
+            return CommandLine::Fail(program, QStringLiteral("%1 does not exist").arg(catalogue));
+        case Backup::Result::Failed:
+            return CommandLine::Fail(program, error);
+        default:
+            CommandLine::Say(QStringLiteral("wrote %1").arg(folder.filePath(name)));
+            return 0;
+        }
+    }
+    // A name completed by the shell comes with its folder.
+    QString name = args[1];
+    if (name.contains(QLatin1Char('/')) && QFileInfo(name).absoluteDir() == folder)
+        name = QFileInfo(name).fileName();
+    QString savedAs;
+    if (!Backup::Restore(catalogue, name, keep, &savedAs, &error))
+        return CommandLine::Fail(program, error);
+    CommandLine::Say(savedAs.isEmpty()
+                         ? QStringLiteral("restored %1 to %2").arg(name, catalogue)
+                         : QStringLiteral("restored %1 to %2; what it held before is in %3")
+                               .arg(name, catalogue, folder.filePath(savedAs)));
+    return 0;
+}
