@@ -1,27 +1,35 @@
-// Start-up: the four objects in their order, then the event loop.
+// Start-up: the command line, the folder to work in, then the four objects and the loop.
 #include "Appearance.h"
+#include "CommandLine.h"
 #include "DesktopOpener.h"
-#include "MainForm.h"
-#include "NoteForm.h"
-#include "SearchForm.h"
-#include "ShareDM.h"
+#include "Session.h"
+#include "StartOptions.h"
+#include "UserFolder.h"
 #include "WidgetDialogs.h"
 
 #include <QApplication>
 
 int main(int argc, char** argv) {
+    StartOptions options;
+    if (const int status = ParseStartOptions(argc, argv, &options); status != CommandLine::kGoOn)
+        return status;
+    // Before any window exists, so that everything runs as it would when started from a
+    // terminal in that folder.
+    QString folderError;
+    const bool inFolder =
+        !options.userCatalogue || EnterCatalogueFolder(UserCatalogueFolder(), &folderError);
+
     QApplication app(argc, argv);
     ApplyAppearance(app);
     WidgetDialogs dialogs;
+    if (!inFolder) {
+        // Going on would open whatever catalogue the menu's working directory holds.
+        dialogs.ErrorReport(folderError);
+        return CommandLine::kFailure;
+    }
 
-    TFormMain formMain;
-    TShareDataModule shareDataModule(dialogs);
-    formMain.AttachDataModule(&shareDataModule);
     SystemDesktopOpener desktopOpener;
-    TFormNote formNote(&shareDataModule, &formMain, &desktopOpener);
-    TFormSearch formSearch(&formMain);
-    formMain.AttachForms(&formNote, &formSearch);
-
-    formMain.show();
+    Session session(dialogs, desktopOpener);
+    session.FormMain().show();
     return app.exec();
 }
