@@ -20,6 +20,7 @@ int main(int argc, char** argv) {
         !options.userCatalogue || EnterCatalogueFolder(UserCatalogueFolder(), &folderError);
 
     QApplication app(argc, argv);
+    QGuiApplication::setDesktopFileName(QStringLiteral(SITEMORA_APP_ID));
     ApplyAppearance(app);
     WidgetDialogs dialogs;
     if (!inFolder) {
