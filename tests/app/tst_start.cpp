@@ -23,6 +23,19 @@ struct IgnoringOpener : DesktopOpener {
     void Open(const QString&) override {}
 };
 
+// The windows as main() builds them, over the catalogue in the current directory.
+struct Started {
+    RecordingDialogs dialogs;
+    IgnoringOpener opener;
+    Session session{dialogs, opener};
+
+    bool Show() {
+        session.FormMain().show();
+        return QTest::qWaitForWindowExposed(&session.FormMain());
+    }
+    DataGrid* List() { return session.FormMain().DBGridEh1; }
+};
+
 int Mode(const QString& path) {
     struct stat info {};
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
@@ -131,14 +144,11 @@ void TestStart::firstStartShowsEmptyCatalogueAndNoBox() {
     QCOMPARE(Mode(folder + QStringLiteral("/Sitemora.mdb")), 0600);
     QVERIFY(!QFile::exists(home + QStringLiteral("/Sitemora.mdb")));
 
-    RecordingDialogs dialogs;
-    IgnoringOpener opener;
-    Session session(dialogs, opener);
-    session.FormMain().show();
-    QVERIFY(QTest::qWaitForWindowExposed(&session.FormMain()));
-    QCOMPARE(dialogs.Shown(), 0);
-    QCOMPARE(session.FormMain().DBGridEh1->View()->model()->rowCount(), 0);
-    QCOMPARE(session.FormMain().DBGridEh1->FooterText(1), QStringLiteral("0"));
+    Started started;
+    QVERIFY(started.Show());
+    QCOMPARE(started.dialogs.Shown(), 0);
+    QCOMPARE(started.List()->View()->model()->rowCount(), 0);
+    QCOMPARE(started.List()->FooterText(1), QStringLiteral("0"));
 }
 
 void TestStart::laterStartKeepsCatalogueAndFolder() {
@@ -156,13 +166,10 @@ void TestStart::laterStartKeepsCatalogueAndFolder() {
     QVERIFY2(EnterCatalogueFolder(UserCatalogueFolder(), &error), qPrintable(error));
     QCOMPARE(Mode(QDir::currentPath()), 0750);
 
-    RecordingDialogs dialogs;
-    IgnoringOpener opener;
-    Session session(dialogs, opener);
-    session.FormMain().show();
-    QVERIFY(QTest::qWaitForWindowExposed(&session.FormMain()));
-    QCOMPARE(dialogs.Shown(), 0);
-    QCOMPARE(session.FormMain().DBGridEh1->View()->model()->rowCount(), 1);
+    Started started;
+    QVERIFY(started.Show());
+    QCOMPARE(started.dialogs.Shown(), 0);
+    QCOMPARE(started.List()->View()->model()->rowCount(), 1);
 }
 
 void TestStart::unusableFolderIsReportedAndNothingMoves() {
