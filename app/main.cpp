@@ -1,33 +1,44 @@
-// Start-up: the four objects in their order, then the event loop.
+// Start-up: the command line, the folder to work in, then the four objects and the loop.
 #include "Appearance.h"
 #include "Catalogue.h"
+#include "CommandLine.h"
 #include "DesktopOpener.h"
-#include "MainForm.h"
-#include "NoteForm.h"
-#include "SearchForm.h"
-#include "ShareDM.h"
+#include "Session.h"
+#include "StartOptions.h"
 #include "StartupBackup.h"
+#include "UserFolder.h"
 #include "WidgetDialogs.h"
 
 #include <QApplication>
 
 int main(int argc, char** argv) {
+    StartOptions options;
+    if (const int status = ParseStartOptions(argc, argv, &options); status != CommandLine::kGoOn)
+        return status;
+    // Before any window exists, so that everything runs as it would when started from a
+    // terminal in that folder.
+    QString folderError;
+    const bool inFolder =
+        !options.userCatalogue || EnterCatalogueFolder(UserCatalogueFolder(), &folderError);
+
     QApplication app(argc, argv);
+    QGuiApplication::setDesktopFileName(QStringLiteral(SITEMORA_APP_ID));
     ApplyAppearance(app);
     WidgetDialogs dialogs;
-    // Outlives every object that may write to the catalogue.
+    if (!inFolder) {
+        // Going on would open whatever catalogue the menu's working directory holds.
+        dialogs.ErrorReport(folderError);
+        return CommandLine::kFailure;
+    }
+    // Outlives every object that may write to the catalogue; named relative to the
+    // folder entered above.
     StartupBackup backup(QString::fromLatin1(Catalogue::kFileName));
 
-    TFormMain formMain;
-    TShareDataModule shareDataModule(dialogs);
-    shareDataModule.ADOConnection1.SetBeforeFirstWrite([&backup] { backup.WaitForCopy(); });
-    backup.Start();
-    formMain.AttachDataModule(&shareDataModule);
     SystemDesktopOpener desktopOpener;
-    TFormNote formNote(&shareDataModule, &formMain, &desktopOpener);
-    TFormSearch formSearch(&formMain);
-    formMain.AttachForms(&formNote, &formSearch);
-
-    formMain.show();
+    Session session(dialogs, desktopOpener);
+    session.ShareDataModule().ADOConnection1.SetBeforeFirstWrite(
+        [&backup] { backup.WaitForCopy(); });
+    backup.Start();
+    session.FormMain().show();
     return app.exec();
 }

@@ -7,6 +7,7 @@ packages=(
     qt6-base-dev qt6-svg-dev qt6-translations-l10n
     libsqlite3-dev mdbtools-dev
     fonts-arphic-gbsn00lp
+    desktop-file-utils appstream
 )
 
 missing=()

@@ -39,7 +39,8 @@ int Parse(QCommandLineParser& parser, const Program& program, int argc, char** a
     const QCommandLineOption version = parser.addVersionOption();
     if (!parser.parse(arguments))
         return WrongUsage(program, parser.errorText());
-    if (parser.isSet(help)) {
+    // Qt lists --help-all beside --help; left alone it would run the program instead.
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
         // Qt's own help text names the program by its path; the usage line names it as
         // the user types it.
         QString text = parser.helpText();

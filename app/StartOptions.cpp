@@ -1,0 +1,54 @@
+#include "StartOptions.h"
+
+#include "CommandLine.h"
+
+#include <QCommandLineParser>
+#include <QStringList>
+
+namespace {
+
+// The options QGuiApplication and QApplication take out of argv themselves. Known here
+// only so that they and their values are not refused; they stay out of --help.
+void AcceptToolkitOptions(QCommandLineParser& parser) {
+    const auto accept = [&parser](const char* name, const QString& valueName) {
+        QCommandLineOption option(QString::fromLatin1(name), QString(), valueName);
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    };
+    for (const char* name :
+         {"platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
+          "qwindowicon", "qwindowtitle", "display", "geometry", "style", "stylesheet", "session"})
+        accept(name, QStringLiteral("value"));
+    for (const char* name : {"reverse", "widgetcount", "nograb", "dograb", "sync"})
+        accept(name, QString());
+}
+
+} // namespace
+
+int ParseStartOptions(int argc, char** argv, StartOptions* options) {
+    const CommandLine::Program program{
+        QStringLiteral("sitemora"), QStringLiteral("[--user-catalogue]"),
+        QStringLiteral("Keeps a private catalogue of websites in Sitemora.mdb in the current "
+                       "directory, which must already exist (sitemora-newdb writes an empty "
+                       "one).")};
+    QCommandLineParser parser;
+    // Qt's options are spelt with one dash ("-platform offscreen").
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption userCatalogue(
+        QStringLiteral("user-catalogue"),
+        QStringLiteral("Use Sitemora.mdb in $XDG_DATA_HOME/sitemora (by default "
+                       "~/.local/share/sitemora) instead, creating the folder and an empty "
+                       "catalogue, readable by you alone, when they are missing. The desktop "
+                       "menu starts the program this way."));
+    parser.addOption(userCatalogue);
+    AcceptToolkitOptions(parser);
+    if (const int status = CommandLine::Parse(parser, program, argc, argv);
+        status != CommandLine::kGoOn)
+        return status;
+    if (!parser.positionalArguments().isEmpty())
+        return CommandLine::WrongUsage(
+            program,
+            QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+    options->userCatalogue = parser.isSet(userCatalogue);
+    return CommandLine::kGoOn;
+}

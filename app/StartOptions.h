@@ -1,0 +1,13 @@
+#pragma once
+
+// What the command line asks of a start of the program.
+struct StartOptions {
+    // Work in the user's own catalogue folder instead of the current directory.
+    bool userCatalogue = false;
+};
+
+// Reads the command line before any window system is reached, so that --help and
+// --version work without a display. Returns CommandLine::kGoOn with `*options` filled
+// in, or the status to exit with at once (0 after --help or --version, 2 after wrong
+// usage). Qt's own options (-platform, -style, ...) are let through for QApplication.
+int ParseStartOptions(int argc, char** argv, StartOptions* options);

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QString>
+
+// The folder a start from the desktop menu works in: $XDG_DATA_HOME/sitemora, or
+// ~/.local/share/sitemora when XDG_DATA_HOME is unset, empty or not an absolute path.
+QString UserCatalogueFolder();
+
+// Makes `folder` the current directory, first creating it (and any missing parent) readable
+// by its owner alone, and in it an empty catalogue when there is none. An existing folder
+// or catalogue is used as it is. On failure the current directory is unchanged and
+// `*error` names the path and the reason.
+bool EnterCatalogueFolder(const QString& folder, QString* error);
