@@ -5,6 +5,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -161,14 +162,19 @@ bool PublishNoClobber(const QString& tempPath, const QString& target, QString* e
     QByteArray from = QFile::encodeName(tempPath);
     QByteArray to = QFile::encodeName(target);
     SyncPath(from, O_RDONLY);
-    // link() fails with EEXIST instead of replacing, unlike rename().
-    if (::link(from.constData(), to.constData()) != 0) {
+    // link() fails with EEXIST instead of replacing, unlike rename(). FAT and exFAT drives,
+    // and fs.protected_hardlinks for another user's file, refuse the link; a rename with
+    // RENAME_NOREPLACE makes the same promise there.
+    if (::link(from.constData(), to.constData()) == 0) {
+        ::unlink(from.constData());
+    } else if (const int linkError = errno;
+               linkError == EEXIST || ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD,
+                                                  to.constData(), RENAME_NOREPLACE) != 0) {
         if (error)
             *error = errno == EEXIST ? QStringLiteral("%1 already exists").arg(target)
-                                     : QString::fromLocal8Bit(std::strerror(errno));
+                                     : QString::fromLocal8Bit(std::strerror(linkError));
         return false;
     }
-    ::unlink(from.constData());
     SyncPath(QFile::encodeName(QFileInfo(target).absolutePath()), O_RDONLY | O_DIRECTORY);
     return true;
 }

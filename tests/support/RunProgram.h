@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // A command-line program run to its end, as from a shell in `dir`.
 struct Outcome {
     int code = -1; // -1: did not finish normally within a minute
@@ -11,9 +13,13 @@ struct Outcome {
     QString err;
 };
 
-inline Outcome RunProgram(const QString& program, const QString& dir, const QStringList& args) {
+// `setUp` prepares the process before it starts: its environment, its limits.
+inline Outcome RunProgram(const QString& program, const QString& dir, const QStringList& args,
+                          const std::function<void(QProcess&)>& setUp = {}) {
     QProcess process;
     process.setWorkingDirectory(dir);
+    if (setUp)
+        setUp(process);
     process.start(program, args);
     Outcome outcome;
     if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)

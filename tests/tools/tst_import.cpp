@@ -1,153 +1,13 @@
 // Runs sitemora-import on the legacy fixtures and on damaged copies of them, and reads
 // the result back with SQLite.
+#include "ImportHarness.h"
 #include "LegacyFile.h"
-#include "support/RunProgram.h"
 
-#include <QCryptographicHash>
-#include <QDir>
-#include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QtTest>
+#include <QThread>
 
-#include <sqlite3.h>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
-
-namespace {
-
-QString FixturePath(const QString& name) {
-    return QDir(qEnvironmentVariable("SITEMORA_FIXTURES"))
-        .filePath(QStringLiteral("legacy/") + name);
-}
-
-QByteArray ReadFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
-}
-
-bool WriteFile(const QString& path, const QByteArray& data) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
-}
-
-QByteArray Hash(const QString& path) {
-    return QCryptographicHash::hash(ReadFile(path), QCryptographicHash::Sha256);
-}
-
-QStringList Listing(const QString& dir) {
-    QStringList names = QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-    names.sort(Qt::CaseSensitive);
-    return names;
-}
-
-Outcome RunTool(const QString& dir, const QStringList& args) {
-    return RunProgram(QStringLiteral(SITEMORA_IMPORT_TOOL), dir, args);
-}
-
-QByteArray Utf16(const char* text) {
-    QByteArray out;
-    for (const char* p = text; *p; ++p)
-        out.append(*p).append('\0');
-    return out;
-}
-
-// Replaces the first occurrence of `from`; the fixtures keep names in UTF-16LE.
-QByteArray Patched(QByteArray data, const QByteArray& from, const QByteArray& to) {
-    const qsizetype at = data.indexOf(from);
-    if (at < 0 || from.size() != to.size())
-        return {};
-    data.replace(at, from.size(), to);
-    return data;
-}
-
-QByteArray Int32(qint32 value) {
-    QByteArray out(4, '\0');
-    for (int i = 0; i < 4; ++i)
-        out[i] = char((value >> (8 * i)) & 0xff);
-    return out;
-}
-
-// The Web table definition is the page holding the Web column names.
-QByteArray WithWebRowCount(QByteArray data, qint32 rows) {
-    const qsizetype name = data.indexOf(Utf16("WebKey3"));
-    if (name < 0)
-        return {};
-    const qsizetype page = name / 4096 * 4096;
-    if (data.at(page) != 0x02 || data.mid(page + 16, 4) != Int32(6))
-        return {};
-    data.replace(page + 16, 4, Int32(rows));
-    return data;
-}
-
-QJsonObject Expected() {
-    return QJsonDocument::fromJson(ReadFile(FixturePath(QStringLiteral("expected.json")))).object();
-}
-
-// Compares every column of every row, text byte for byte, NULL apart from "".
-void CompareTable(sqlite3* db, const QString& table, const QString& key,
-                  const QJsonArray& expected) {
-    sqlite3_stmt* stmt = nullptr;
-    const QByteArray sql = QStringLiteral("SELECT * FROM %1 ORDER BY %2").arg(table, key).toUtf8();
-    QCOMPARE(sqlite3_prepare_v2(db, sql.constData(), -1, &stmt, nullptr), SQLITE_OK);
-    int row = 0;
-    while (sqlite3_step(stmt) == SQLITE_ROW) {
-        QVERIFY2(row < expected.size(), qPrintable(table + " has too many rows"));
-        const QJsonObject want = expected[row].toObject();
-        QCOMPARE(sqlite3_column_count(stmt), int(want.size()));
-        for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
-            const QString column = QString::fromUtf8(sqlite3_column_name(stmt, c));
-            const QByteArray where =
-                QStringLiteral("%1 row %2 column %3").arg(table).arg(row).arg(column).toUtf8();
-            QVERIFY2(want.contains(column), where.constData());
-            const QJsonValue value = want.value(column);
-            const int type = sqlite3_column_type(stmt, c);
-            if (value.isNull()) {
-                QVERIFY2(type == SQLITE_NULL, where.constData());
-            } else if (value.isString()) {
-                QVERIFY2(type == SQLITE_TEXT, where.constData());
-                const QByteArray text(reinterpret_cast<const char*>(sqlite3_column_text(stmt, c)),
-                                      sqlite3_column_bytes(stmt, c));
-                QVERIFY2(text == value.toString().toUtf8(), where.constData());
-            } else {
-                QVERIFY2(type == SQLITE_INTEGER, where.constData());
-                QCOMPARE(sqlite3_column_int64(stmt, c), value.toInteger());
-            }
-        }
-        ++row;
-    }
-    sqlite3_finalize(stmt);
-    QCOMPARE(row, int(expected.size()));
-}
-
-void CompareCatalogue(const QString& path, const QJsonObject& expected) {
-    sqlite3* db = nullptr;
-    QCOMPARE(
-        sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr),
-        SQLITE_OK);
-    CompareTable(db, QStringLiteral("Web"), QStringLiteral("WebIndex"),
-                 expected.value(QStringLiteral("Web")).toArray());
-    if (!QTest::currentTestFailed())
-        CompareTable(db, QStringLiteral("Content"), QStringLiteral("ContentIndex"),
-                     expected.value(QStringLiteral("Content")).toArray());
-    sqlite3_close(db);
-}
-
-qint64 Scalar(sqlite3* db, const char* sql) {
-    sqlite3_stmt* stmt = nullptr;
-    qint64 value = -1;
-    if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK &&
-        sqlite3_step(stmt) == SQLITE_ROW)
-        value = sqlite3_column_int64(stmt, 0);
-    sqlite3_finalize(stmt);
-    return value;
-}
-
-} // namespace
 
 class ImportTest : public QObject {
     Q_OBJECT
@@ -161,39 +21,50 @@ private slots:
     void decodesJet4Text_data() {
         QTest::addColumn<QByteArray>("stored");
         QTest::addColumn<QString>("text");
-        QTest::newRow("empty") << QByteArray() << QString();
+        QTest::addColumn<bool>("whole");
+        QTest::newRow("empty") << QByteArray() << QString() << true;
         QTest::newRow("compressed, nothing after the marker")
-            << QByteArray("\xff\xfe", 2) << QString();
-        QTest::newRow("plain UTF-16LE") << QByteArray("a\0\x2d\x4e", 4) << QStringLiteral("a中");
+            << QByteArray("\xff\xfe", 2) << QString() << true;
+        QTest::newRow("plain UTF-16LE")
+            << QByteArray("a\0\x2d\x4e", 4) << QStringLiteral("a中") << true;
         QTest::newRow("compressed ASCII") << QByteArray("\xff\xfe"
                                                         "abc",
                                                         5)
-                                          << QStringLiteral("abc");
+                                          << QStringLiteral("abc") << true;
         QTest::newRow("compressed, switching to UTF-16 and back")
             << QByteArray("\xff\xfe"
                           "ab\0\x2d\x4e\x87\x65\0cd",
                           13)
-            << QStringLiteral("ab中文cd");
+            << QStringLiteral("ab中文cd") << true;
         QTest::newRow("surrogate pair")
-            << QByteArray("\x3d\xd8\x00\xde", 4) << QStringLiteral("\U0001F600");
+            << QByteArray("\x3d\xd8\x00\xde", 4) << QStringLiteral("\U0001F600") << true;
         // A character with a zero low byte cannot occur in compressed text.
         QTest::newRow("surrogate pair inside compressed text")
             << QByteArray("\xff\xfe"
                           "x\0\x3d\xd8\x01\xde\0y",
                           10)
-            << QStringLiteral("x\U0001F601y");
+            << QStringLiteral("x\U0001F601y") << true;
         QTest::newRow("line breaks kept") << QByteArray("\xff\xfe"
                                                         "a\r\nb\nc",
                                                         8)
-                                          << QStringLiteral("a\r\nb\nc");
-        QTest::newRow("odd trailing byte dropped") << QByteArray("a\0b", 3) << QStringLiteral("a");
+                                          << QStringLiteral("a\r\nb\nc") << true;
+        QTest::newRow("odd trailing byte refused")
+            << QByteArray("a\0b", 3) << QStringLiteral("a") << false;
+        QTest::newRow("compressed, last UTF-16 character cut in half")
+            << QByteArray("\xff\xfe"
+                          "a\0\x2d",
+                          5)
+            << QStringLiteral("a") << false;
     }
 
     void decodesJet4Text() {
         QFETCH(QByteArray, stored);
         QFETCH(QString, text);
-        const QByteArray utf8 = Legacy::DecodeJet4Text(
-            reinterpret_cast<const unsigned char*>(stored.constData()), std::size_t(stored.size()));
+        QFETCH(bool, whole);
+        QByteArray utf8;
+        QCOMPARE(Legacy::DecodeJet4Text(reinterpret_cast<const unsigned char*>(stored.constData()),
+                                        std::size_t(stored.size()), &utf8),
+                 whole);
         QCOMPARE(utf8, text.toUtf8());
     }
 
@@ -324,22 +195,7 @@ private slots:
         QFETCH(QString, message);
         QVERIFY2(!data.isNull() || QByteArray(QTest::currentDataTag()) == "empty",
                  "the fixture no longer has the bytes this case changes");
-        for (bool inPlace : {false, true}) {
-            QTemporaryDir dir;
-            const QString legacy =
-                dir.filePath(inPlace ? QStringLiteral("Sitemora.mdb") : QStringLiteral("old.mdb"));
-            QVERIFY(WriteFile(legacy, data));
-            const QStringList before = Listing(dir.path());
-            const Outcome run =
-                inPlace
-                    ? RunTool(dir.path(), {})
-                    : RunTool(dir.path(), {QStringLiteral("old.mdb"), QStringLiteral("new.mdb")});
-            QVERIFY2(run.code == 1, qPrintable(QString::number(run.code) + run.err));
-            QVERIFY2(run.err.contains(message), qPrintable(run.err));
-            QVERIFY2(run.out.isEmpty(), qPrintable(run.out));
-            QCOMPARE(Listing(dir.path()), before);
-            QCOMPARE(ReadFile(legacy), data);
-        }
+        ExpectRefused(data, message);
     }
 
     void neverReplacesAFile() {
@@ -382,7 +238,99 @@ private slots:
         run = RunTool(dir.path(), {QStringLiteral("--help")});
         QCOMPARE(run.code, 0);
         QVERIFY(run.out.contains(QStringLiteral("Sitemora.mdb.jet")));
+        run = RunTool(dir.path(), {QStringLiteral("--version")});
+        QCOMPARE(run.code, 0);
+        QVERIFY(run.out.startsWith(QStringLiteral("sitemora-import ")));
+        run = RunTool(dir.path(), {QStringLiteral("--merge"), QStringLiteral("old.mdb")});
+        QCOMPARE(run.code, 2);
+        QVERIFY2(run.err.contains(QStringLiteral("usage: sitemora-import [OLD [NEW]]")),
+                 qPrintable(run.err));
         QCOMPARE(Listing(dir.path()), QStringList({"old.mdb"}));
+    }
+
+    void refusesNamesThatAreNotUtf8() {
+        // Only a shell can hand over such a name; QProcess passes UTF-8.
+        QTemporaryDir dir;
+        QVERIFY(QFile::copy(FixturePath(QStringLiteral("catalog-jet4.mdb")),
+                            dir.filePath(QStringLiteral("old.mdb"))));
+        const char* scripts[] = {
+            R"sh(exec "$0" old.mdb "$(printf 'new\377.mdb')")sh",
+            R"sh(old="$(printf 'old\377.mdb')"; cp old.mdb "$old"; "$0" "$old" new.mdb; s=$?; rm "$old"; exit $s)sh"};
+        for (const char* script : scripts) {
+            QProcess process;
+            process.setWorkingDirectory(dir.path());
+            process.start(QStringLiteral("/bin/sh"),
+                          {QStringLiteral("-c"), QString::fromLatin1(script),
+                           QStringLiteral(SITEMORA_IMPORT_TOOL)});
+            QVERIFY(process.waitForFinished(60000));
+            const QString err = QString::fromUtf8(process.readAllStandardError());
+            QCOMPARE(process.exitCode(), 1);
+            QVERIFY2(err.contains(QStringLiteral("is not valid UTF-8")), qPrintable(err));
+            // Neither the new catalogue nor its temporary file under any name.
+            QVERIFY2(Listing(dir.path())
+                         .filter(QRegularExpression(QStringLiteral("^\\.?new")))
+                         .isEmpty(),
+                     qPrintable(Listing(dir.path()).join(QLatin1Char(' '))));
+        }
+    }
+
+    void leavesNothingWhenInterrupted() {
+        // Each run is interrupted a little later than the one before, so that signals land
+        // before the temporary file exists, while it is filled and once it is in place:
+        // each leaves either the whole new catalogue or nothing.
+        const int interrupts[] = {SIGQUIT, SIGINT, SIGTERM, SIGHUP};
+        for (int run = 0; run < 40; ++run) {
+            QTemporaryDir dir;
+            QVERIFY(QFile::copy(FixturePath(QStringLiteral("catalog-jet4.mdb")),
+                                dir.filePath(QStringLiteral("old.mdb"))));
+            QProcess process;
+            process.setWorkingDirectory(dir.path());
+            process.setChildProcessModifier([] {
+                const rlimit noCore{0, 0};
+                setrlimit(RLIMIT_CORE, &noCore);
+            });
+            process.start(QStringLiteral(SITEMORA_IMPORT_TOOL),
+                          {QStringLiteral("old.mdb"), QStringLiteral("new.mdb")});
+            QVERIFY(process.waitForStarted());
+            QThread::usleep(static_cast<unsigned long>(run) * 1500);
+            ::kill(pid_t(process.processId()), interrupts[run % 4]);
+            QVERIFY(process.waitForFinished(60000));
+            const bool done =
+                process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+            QCOMPARE(Listing(dir.path()),
+                     done ? QStringList({"new.mdb", "old.mdb"}) : QStringList({"old.mdb"}));
+        }
+    }
+
+    void convertsInPlaceWhereHardLinksAreRefused() {
+        for (bool renameRefused : {false, true}) {
+            QTemporaryDir dir;
+            const QString legacy = dir.filePath(QStringLiteral("Sitemora.mdb"));
+            QVERIFY(QFile::copy(FixturePath(QStringLiteral("catalog-jet4.mdb")), legacy));
+            const QByteArray original = Hash(legacy);
+            const Outcome run = RunTool(dir.path(), {}, [renameRefused](QProcess& process) {
+                QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+                env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(SITEMORA_NO_LINKS));
+                // The sanitizer build wants its runtime first; the stand-in comes first.
+                env.insert(QStringLiteral("ASAN_OPTIONS"),
+                           QStringLiteral("verify_asan_link_order=0"));
+                if (renameRefused)
+                    env.insert(QStringLiteral("SITEMORA_REFUSE_RENAME"), QStringLiteral("1"));
+                process.setProcessEnvironment(env);
+            });
+            if (renameRefused) {
+                QCOMPARE(run.code, 1);
+                QVERIFY2(run.err.contains(QStringLiteral("nothing was changed")),
+                         qPrintable(run.err));
+                QCOMPARE(Hash(legacy), original);
+                QCOMPARE(Listing(dir.path()), QStringList({"Sitemora.mdb"}));
+                continue;
+            }
+            QVERIFY2(run.code == 0, qPrintable(run.err));
+            QCOMPARE(Hash(dir.filePath(QStringLiteral("Sitemora.mdb.jet"))), original);
+            QCOMPARE(Listing(dir.path()), QStringList({"Sitemora.mdb", "Sitemora.mdb.jet"}));
+            CompareCatalogue(legacy, Expected());
+        }
     }
 };
 

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,9 +20,11 @@ namespace Import {
 namespace {
 
 volatile std::sig_atomic_t interruptSignal = 0;
+constexpr int kInterrupts[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
 
 void OnInterrupt(int signal) {
-    interruptSignal = signal;
+    if (interruptSignal == 0)
+        interruptSignal = signal;
 }
 
 QString SqliteError(sqlite3* db) {
@@ -40,14 +43,13 @@ struct Statement {
     ~Statement() { sqlite3_finalize(stmt); }
 };
 
-void Bind(sqlite3_stmt* stmt, int index, const Legacy::Value& value, bool integer) {
+int Bind(sqlite3_stmt* stmt, int index, const Legacy::Value& value, Legacy::Kind kind) {
     if (value.null)
-        sqlite3_bind_null(stmt, index);
-    else if (integer)
-        sqlite3_bind_int64(stmt, index, value.integer);
-    else
-        sqlite3_bind_text(stmt, index, value.text.constData(), int(value.text.size()),
-                          SQLITE_TRANSIENT);
+        return sqlite3_bind_null(stmt, index);
+    if (kind == Legacy::Kind::Integer)
+        return sqlite3_bind_int64(stmt, index, value.integer);
+    return sqlite3_bind_text64(stmt, index, value.text.constData(),
+                               sqlite3_uint64(value.text.size()), SQLITE_TRANSIENT, SQLITE_UTF8);
 }
 
 // Progress goes to a terminal only, and only for tables big enough to make one wait.
@@ -79,8 +81,8 @@ bool RaiseSequence(sqlite3* db, const char* table, std::int64_t last, QString* e
         *error = SqliteError(db);
         return false;
     }
-    sqlite3_bind_text(insert.stmt, 1, table, -1, SQLITE_STATIC);
-    if (sqlite3_step(insert.stmt) != SQLITE_DONE) {
+    if (sqlite3_bind_text(insert.stmt, 1, table, -1, SQLITE_STATIC) != SQLITE_OK ||
+        sqlite3_step(insert.stmt) != SQLITE_DONE) {
         *error = SqliteError(db);
         return false;
     }
@@ -90,13 +92,100 @@ bool RaiseSequence(sqlite3* db, const char* table, std::int64_t last, QString* e
         *error = SqliteError(db);
         return false;
     }
-    sqlite3_bind_text(update.stmt, 1, table, -1, SQLITE_STATIC);
-    sqlite3_bind_int64(update.stmt, 2, std::min<std::int64_t>(last, 2147483647));
-    if (sqlite3_step(update.stmt) != SQLITE_DONE) {
+    if (sqlite3_bind_text(update.stmt, 1, table, -1, SQLITE_STATIC) != SQLITE_OK ||
+        sqlite3_bind_int64(update.stmt, 2, std::min<std::int64_t>(last, 2147483647)) != SQLITE_OK ||
+        sqlite3_step(update.stmt) != SQLITE_DONE) {
         *error = SqliteError(db);
         return false;
     }
     return true;
+}
+
+// One legacy table and the catalogue table it goes to; the first column is the key.
+struct TableCopy {
+    QString table;
+    QString noun; // what a row is to the user: "site"
+    std::vector<Legacy::ColumnWanted> columns;
+    const char* progress;
+};
+
+// Copies every row of one table, keys as they are, so that paragraphs keep their sites
+// and their order. `stored` counts each row once it is in.
+bool CopyTable(Legacy::File& file, sqlite3* db, const TableCopy& copy, int progressFd,
+               const std::function<void(const std::vector<Legacy::Value>&)>& stored,
+               QStringList* notes, QString* error) {
+    const QString& key = copy.columns[0].name;
+    QStringList names;
+    QStringList marks;
+    for (const Legacy::ColumnWanted& column : copy.columns) {
+        names << column.name;
+        marks << QStringLiteral("?");
+    }
+    const QByteArray sql =
+        QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+            .arg(copy.table, names.join(QStringLiteral(", ")), marks.join(QStringLiteral(", ")))
+            .toUtf8();
+    Statement insert;
+    if (sqlite3_prepare_v2(db, sql.constData(), -1, &insert.stmt, nullptr) != SQLITE_OK) {
+        *error = SqliteError(db);
+        return false;
+    }
+    const std::int64_t lastKey = file.LastAutoNumber(copy.table);
+    std::int64_t aboveCounter = 0;
+    QString firstAbove;
+
+    auto store = [&](std::int64_t number, const std::vector<Legacy::Value>& row, QString* why) {
+        const Legacy::Value& index = row[0];
+        auto place = [&] { return Legacy::RowPlace(copy.table, number, key, index); };
+        // A missing key would make SQLite invent one.
+        if (index.null || index.integer <= 0) {
+            *why = QStringLiteral("the file is damaged in %1: %2")
+                       .arg(place(), index.null ? QStringLiteral("it has no %1").arg(key)
+                                                : QStringLiteral("a %1 must be above 0").arg(key));
+            return false;
+        }
+        if (lastKey > 0 && index.integer > lastKey && aboveCounter++ == 0)
+            firstAbove = place();
+        int rc = SQLITE_OK;
+        for (std::size_t i = 0; i < row.size() && rc == SQLITE_OK; ++i)
+            rc = Bind(insert.stmt, int(i) + 1, row[i], copy.columns[i].kind);
+        if (rc == SQLITE_OK)
+            rc = sqlite3_step(insert.stmt);
+        const int detail = sqlite3_extended_errcode(db);
+        const QString message = SqliteError(db);
+        sqlite3_reset(insert.stmt);
+        if (rc == SQLITE_DONE) {
+            stored(row);
+            return true;
+        }
+        if (detail == SQLITE_CONSTRAINT_PRIMARYKEY || detail == SQLITE_CONSTRAINT_UNIQUE)
+            *why = QStringLiteral("the file is damaged in %1: an earlier row has the same %2")
+                       .arg(place(), key);
+        else
+            *why = QStringLiteral("%1 %2 cannot be stored in the new catalogue: %3")
+                       .arg(copy.noun)
+                       .arg(index.integer)
+                       .arg(message);
+        return false;
+    };
+    if (!file.ReadTable(copy.table, copy.columns, store, ProgressPrinter(progressFd, copy.progress),
+                        error))
+        return false;
+    // A key above the counter cannot have come from the counter, but a program may have
+    // set it on purpose, so it comes over as it is, with a word to the user.
+    if (aboveCounter > 0) {
+        const bool one = aboveCounter == 1;
+        *notes << QStringLiteral("%1 %2 %3 %4 above %5, the last number the old table handed "
+                                 "out, first in %6; %7 came over unchanged, but a damaged byte "
+                                 "can cause this, so check %8")
+                      .arg(aboveCounter)
+                      .arg(one ? copy.noun : copy.noun + QLatin1Char('s'))
+                      .arg(one ? QStringLiteral("has a") : QStringLiteral("have a"), key)
+                      .arg(lastKey)
+                      .arg(firstAbove, one ? QStringLiteral("it") : QStringLiteral("they"),
+                           one ? QStringLiteral("it") : QStringLiteral("them"));
+    }
+    return RaiseSequence(db, copy.table.toUtf8().constData(), lastKey, error);
 }
 
 bool Fill(sqlite3* db, const QString& legacy, int progressFd, Counts* counts, QString* error) {
@@ -109,83 +198,26 @@ bool Fill(sqlite3* db, const QString& legacy, int progressFd, Counts* counts, QS
         !Catalogue::ApplySchema(db, error) || !Exec(db, "BEGIN", error))
         return false;
 
-    const QStringList& textColumns = Catalogue::WebTextColumns();
-    std::vector<Legacy::ColumnWanted> webColumns{
-        {QStringLiteral("WebIndex"), Legacy::Kind::Integer}};
-    QByteArray sql = "INSERT INTO Web (WebIndex";
-    QByteArray marks = "?";
-    for (const QString& column : textColumns) {
-        webColumns.push_back({column, Legacy::Kind::Text});
-        sql += ", " + column.toUtf8();
-        marks += ", ?";
-    }
-    sql += ") VALUES (" + marks + ")";
-    Statement web;
-    if (sqlite3_prepare_v2(db, sql.constData(), -1, &web.stmt, nullptr) != SQLITE_OK) {
-        *error = SqliteError(db);
-        return false;
-    }
-    auto storeSite = [&](const std::vector<Legacy::Value>& row, QString* why) {
-        // A missing key would make SQLite invent one.
-        if (row[0].null) {
-            *why = QStringLiteral("the file is damaged: a site has no WebIndex");
-            return false;
-        }
-        for (std::size_t i = 0; i < row.size(); ++i)
-            Bind(web.stmt, int(i) + 1, row[i], i == 0);
-        const int rc = sqlite3_step(web.stmt);
-        sqlite3_reset(web.stmt);
-        if (rc != SQLITE_DONE) {
-            *why = QStringLiteral("site %1 cannot be stored: %2")
-                       .arg(row[0].integer)
-                       .arg(SqliteError(db));
-            return false;
-        }
-        ++counts->sites;
-        return true;
-    };
-    if (!file.ReadTable(QStringLiteral("Web"), webColumns, storeSite,
-                        ProgressPrinter(progressFd, "sites"), error))
-        return false;
-
-    Statement content;
-    if (sqlite3_prepare_v2(db,
-                           "INSERT INTO Content (ContentIndex, ContentWeb, ContentTxt) "
-                           "VALUES (?, ?, ?)",
-                           -1, &content.stmt, nullptr) != SQLITE_OK) {
-        *error = SqliteError(db);
-        return false;
-    }
-    auto storeParagraph = [&](const std::vector<Legacy::Value>& row, QString* why) {
-        if (row[0].null) {
-            *why = QStringLiteral("the file is damaged: a paragraph has no ContentIndex");
-            return false;
-        }
-        Bind(content.stmt, 1, row[0], true);
-        Bind(content.stmt, 2, row[1], true);
-        Bind(content.stmt, 3, row[2], false);
-        const int rc = sqlite3_step(content.stmt);
-        sqlite3_reset(content.stmt);
-        if (rc != SQLITE_DONE) {
-            *why = QStringLiteral("paragraph %1 cannot be stored: %2")
-                       .arg(row[0].integer)
-                       .arg(SqliteError(db));
-            return false;
-        }
+    TableCopy web{QStringLiteral("Web"),
+                  QStringLiteral("site"),
+                  {{QStringLiteral("WebIndex"), Legacy::Kind::Integer}},
+                  "sites"};
+    for (const QString& column : Catalogue::WebTextColumns())
+        web.columns.push_back({column, Legacy::Kind::Text});
+    const TableCopy content{QStringLiteral("Content"),
+                            QStringLiteral("paragraph"),
+                            {{QStringLiteral("ContentIndex"), Legacy::Kind::Integer},
+                             {QStringLiteral("ContentWeb"), Legacy::Kind::Integer},
+                             {QStringLiteral("ContentTxt"), Legacy::Kind::Text}},
+                            "paragraphs"};
+    auto site = [counts](const std::vector<Legacy::Value>&) { ++counts->sites; };
+    auto paragraph = [counts](const std::vector<Legacy::Value>& row) {
         ++counts->paragraphs;
         if (!row[1].null && row[1].integer == 0)
             ++counts->orphans;
-        return true;
     };
-    if (!file.ReadTable(QStringLiteral("Content"),
-                        {{QStringLiteral("ContentIndex"), Legacy::Kind::Integer},
-                         {QStringLiteral("ContentWeb"), Legacy::Kind::Integer},
-                         {QStringLiteral("ContentTxt"), Legacy::Kind::Text}},
-                        storeParagraph, ProgressPrinter(progressFd, "paragraphs"), error))
-        return false;
-
-    if (!RaiseSequence(db, "Web", file.LastAutoNumber(QStringLiteral("Web")), error) ||
-        !RaiseSequence(db, "Content", file.LastAutoNumber(QStringLiteral("Content")), error))
+    if (!CopyTable(file, db, web, progressFd, site, &counts->notes, error) ||
+        !CopyTable(file, db, content, progressFd, paragraph, &counts->notes, error))
         return false;
 
     Statement strays;
@@ -256,18 +288,18 @@ bool ConvertIsolated(const QString& legacy, const QString& catalogue, int progre
         return false;
     }
     if (child == 0) {
-        std::signal(SIGINT, SIG_DFL);
-        std::signal(SIGTERM, SIG_DFL);
-        std::signal(SIGHUP, SIG_DFL);
+        for (const int signal : kInterrupts)
+            std::signal(signal, SIG_DFL);
         const int progress = progressFd >= 0 ? dup(progressFd) : -1;
         dup2(fileno(notes), STDERR_FILENO);
         Counts found;
         QString why;
         const bool ok = Convert(legacy, catalogue, progress, &found, &why);
         if (ok)
-            std::fprintf(verdict, "ok %lld %lld %lld %lld\n", (long long)found.sites,
+            std::fprintf(verdict, "ok %lld %lld %lld %lld\n%s", (long long)found.sites,
                          (long long)found.paragraphs, (long long)found.orphans,
-                         (long long)found.strays);
+                         (long long)found.strays,
+                         found.notes.join(QLatin1Char('\n')).toUtf8().constData());
         else
             std::fprintf(verdict, "error\n%s", why.toUtf8().constData());
         std::fflush(verdict);
@@ -299,7 +331,10 @@ bool ConvertIsolated(const QString& legacy, const QString& catalogue, int progre
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0 &&
         std::sscanf(said.constData(), "ok %lld %lld %lld %lld", &sites, &paragraphs, &orphans,
                     &strays) == 4) {
-        *counts = Counts{sites, paragraphs, orphans, strays};
+        *counts = Counts{sites, paragraphs, orphans, strays, {}};
+        const qsizetype notes = said.indexOf('\n') + 1;
+        if (notes > 0 && notes < said.size())
+            counts->notes = QString::fromUtf8(said.mid(notes)).split(QLatin1Char('\n'));
         return true;
     }
     if (WIFEXITED(status) && WEXITSTATUS(status) == 1 && said.startsWith("error\n")) {
@@ -351,18 +386,25 @@ bool Verify(const QString& catalogue, const Counts& counts, QString* error) {
     return ok;
 }
 
+sigset_t InterruptSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signal : kInterrupts)
+        sigaddset(&set, signal);
+    return set;
+}
+
 void InstallInterruptHandlers() {
     struct sigaction action = {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0; // no SA_RESTART: waitpid must return so the flag is seen
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
+    for (const int signal : kInterrupts)
+        sigaction(signal, &action, nullptr);
 }
 
-bool Interrupted() {
-    return interruptSignal != 0;
+int InterruptSignal() {
+    return interruptSignal;
 }
 
 } // namespace Import

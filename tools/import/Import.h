@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
+#include <csignal>
 #include <cstdint>
 
 // Copies a legacy catalogue into a new SQLite catalogue file.
@@ -12,6 +14,7 @@ struct Counts {
     std::int64_t paragraphs = 0;
     std::int64_t orphans = 0; // paragraphs with ContentWeb 0
     std::int64_t strays = 0;  // paragraphs naming a site that is not there
+    QStringList notes;        // what the user should look at although it came over
 };
 
 // Fills `catalogue`, an empty file, with the schema and every row of `legacy`.
@@ -28,9 +31,15 @@ bool ConvertIsolated(const QString& legacy, const QString& catalogue, int progre
 // Counts the rows of a finished catalogue afresh and compares them with `counts`.
 bool Verify(const QString& catalogue, const Counts& counts, QString* error);
 
-// SIGINT, SIGTERM and SIGHUP then only set a flag, so that the caller can remove its
-// temporary file before leaving.
+// The signals that end the program from a terminal or a session: Ctrl+C, Ctrl+\,
+// kill and a closed terminal.
+sigset_t InterruptSignals();
+
+// The signals of InterruptSignals then only set a flag, so that the caller can remove its
+// temporary file before leaving. Block them across the creation of that file and the
+// call, so that none can come in between.
 void InstallInterruptHandlers();
-bool Interrupted();
+// The signal that arrived since, or 0.
+int InterruptSignal();
 
 } // namespace Import

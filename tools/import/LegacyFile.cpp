@@ -1,5 +1,7 @@
 #include "LegacyFile.h"
 
+#include "JetPages.h"
+
 // mdbtools.h wraps its glib include in extern "C", which breaks glib's C++ templates
 // unless glib has been seen first.
 #include <glib.h>
@@ -16,10 +18,11 @@ namespace Legacy {
 
 namespace {
 
-constexpr qint64 kJet3PageSize = 2048;
-constexpr qint64 kJet4PageSize = 4096;
-constexpr int kOffsetMask = 0x1fff;
-constexpr unsigned char kTableDefinitionPage = 0x02;
+constexpr int kJet3PageSize = 2048;
+constexpr int kJet4PageSize = 4096;
+// Access refuses a 256th column, deleted columns included; a larger count is damage,
+// and would send libmdb's null-mask lookup outside the row.
+constexpr int kMostColumns = 255;
 
 std::uint32_t U32(const unsigned char* p) {
     return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
@@ -69,24 +72,6 @@ bool Fits(Kind kind, int type) {
     return type == MDB_TEXT || type == MDB_MEMO;
 }
 
-// Locates row `row` of the data page in pg_buf, the way the fetch that just returned
-// found it, but refusing offsets that point outside the page.
-bool RowBounds(MdbHandle* mdb, int row, int* start, std::size_t* size) {
-    const unsigned char* page = mdb->pg_buf;
-    const int pageSize = int(mdb->fmt->pg_size);
-    const int rco = mdb->fmt->row_count_offset;
-    const int rows = U16(page + rco);
-    if (row < 0 || row >= rows || rco + 2 + row * 2 + 2 > pageSize)
-        return false;
-    const int first = U16(page + rco + 2 + std::ptrdiff_t(row) * 2) & kOffsetMask;
-    const int next = row == 0 ? pageSize : U16(page + rco + std::ptrdiff_t(row) * 2) & kOffsetMask;
-    if (first >= next || next > pageSize)
-        return false;
-    *start = first;
-    *size = std::size_t(next - first);
-    return true;
-}
-
 } // namespace
 
 Format Sniff(const QString& path, QString* detail) {
@@ -130,10 +115,11 @@ Format Sniff(const QString& path, QString* detail) {
     }
 }
 
-QByteArray DecodeJet4Text(const unsigned char* bytes, std::size_t size) {
+bool DecodeJet4Text(const unsigned char* bytes, std::size_t size, QByteArray* utf8) {
     std::u16string units;
-    units.reserve(size);
+    bool whole = true;
     if (size >= 2 && bytes[0] == 0xff && bytes[1] == 0xfe) {
+        units.reserve(size - 2);
         // Compressed form: a zero byte switches between one byte per character (the
         // high byte is zero) and plain UTF-16LE. Jet only compresses strings whose
         // characters never have a zero low byte, so the switch is unambiguous.
@@ -150,20 +136,163 @@ QByteArray DecodeJet4Text(const unsigned char* bytes, std::size_t size) {
                 units.push_back(char16_t(bytes[i] | bytes[i + 1] << 8));
                 i += 2;
             } else {
+                whole = false;
                 break;
             }
         }
     } else {
+        units.reserve(size / 2);
         for (std::size_t i = 0; i + 1 < size; i += 2)
             units.push_back(char16_t(bytes[i] | bytes[i + 1] << 8));
+        whole = size % 2 == 0;
     }
     // Surrogate pairs become one four-byte UTF-8 character; libmdb's UCS-2 decoder
     // turns them into "??".
-    return QString::fromUtf16(units.data(), qsizetype(units.size())).toUtf8();
+    *utf8 = QString::fromUtf16(units.data(), qsizetype(units.size())).toUtf8();
+    return whole;
 }
+
+QString RowPlace(const QString& table, std::int64_t number, const QString& keyColumn,
+                 const Value& key) {
+    QString place = QStringLiteral("row %1 of the %2 table").arg(number).arg(table);
+    if (!key.null)
+        place += QStringLiteral(" (%1 %2)").arg(keyColumn).arg(key.integer);
+    return place;
+}
+
+namespace {
+
+MdbCatalogEntry* FindTable(MdbHandle* mdb, const QString& table) {
+    const QByteArray name = table.toUtf8();
+    for (unsigned i = 0; mdb->catalog && i < mdb->catalog->len; ++i) {
+        auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
+        if (entry->object_type == MDB_TABLE &&
+            g_ascii_strcasecmp(entry->object_name, name.constData()) == 0)
+            return entry;
+    }
+    return nullptr;
+}
+
+MdbColumn* Column(const MdbTableDef* def, unsigned index) {
+    return static_cast<MdbColumn*>(g_ptr_array_index(def->columns, index));
+}
+
+// libmdb places every value by the column numbers, slots and offsets of the definition
+// and trusts them: one that contradicts the others moves values into the neighbouring
+// column or leaves them out without a word.
+bool CheckColumns(const MdbTableDef* def, const DefinitionHeader& header, QString* why) {
+    if (header.maxColumns > kMostColumns || header.columnCount > header.maxColumns ||
+        int(def->num_cols) != header.columnCount) {
+        *why = QStringLiteral("it describes %1 columns but numbers %2, and a table has at most %3")
+                   .arg(header.columnCount)
+                   .arg(header.maxColumns)
+                   .arg(kMostColumns);
+        return false;
+    }
+    std::vector<const MdbColumn*> byNumber(std::size_t(header.maxColumns), nullptr);
+    std::vector<const MdbColumn*> bySlot(std::size_t(header.varColumns), nullptr);
+    std::vector<const MdbColumn*> fixed;
+    for (unsigned c = 0; c < def->num_cols; ++c) {
+        const MdbColumn* col = Column(def, c);
+        if (col->col_num < 0 || col->col_num >= header.maxColumns) {
+            *why = QStringLiteral("column %1 has number %2, but the table numbers its columns "
+                                  "below %3")
+                       .arg(QString::fromUtf8(col->name))
+                       .arg(col->col_num)
+                       .arg(header.maxColumns);
+            return false;
+        }
+        const MdbColumn*& sameNumber = byNumber[std::size_t(col->col_num)];
+        if (sameNumber) {
+            *why = QStringLiteral("columns %1 and %2 have the same number")
+                       .arg(QString::fromUtf8(sameNumber->name), QString::fromUtf8(col->name));
+            return false;
+        }
+        sameNumber = col;
+        if (col->is_fixed) {
+            fixed.push_back(col);
+            continue;
+        }
+        if (col->var_col_num >= unsigned(header.varColumns)) {
+            *why = QStringLiteral("column %1 is variable-length value %2 of each row, but the "
+                                  "table counts %3 such values")
+                       .arg(QString::fromUtf8(col->name))
+                       .arg(col->var_col_num)
+                       .arg(header.varColumns);
+            return false;
+        }
+        const MdbColumn*& sameSlot = bySlot[col->var_col_num];
+        if (sameSlot) {
+            *why = QStringLiteral("columns %1 and %2 share one variable-length value")
+                       .arg(QString::fromUtf8(sameSlot->name), QString::fromUtf8(col->name));
+            return false;
+        }
+        sameSlot = col;
+    }
+    std::stable_sort(fixed.begin(), fixed.end(), [](const MdbColumn* a, const MdbColumn* b) {
+        return a->fixed_offset < b->fixed_offset;
+    });
+    for (std::size_t i = 1; i < fixed.size(); ++i) {
+        if (fixed[i - 1]->fixed_offset + fixed[i - 1]->col_size > fixed[i]->fixed_offset) {
+            *why =
+                QStringLiteral("columns %1 and %2 overlap in each row")
+                    .arg(QString::fromUtf8(fixed[i - 1]->name), QString::fromUtf8(fixed[i]->name));
+            return false;
+        }
+    }
+    return true;
+}
+
+// The counts and the null mask that frame a row, read the way libmdb reads them.
+struct RowFrame {
+    int columns = 0;
+    int varColumns = 0;
+    const unsigned char* nullMask = nullptr;
+
+    // Whether the row marks column `number` as holding a value. A column numbered past
+    // the row's own count was added after the row was written and has none.
+    bool HasValue(int number) const {
+        return number < columns && (nullMask[number / 8] >> (number % 8) & 1);
+    }
+};
+
+bool ReadFrame(bool jet4, const unsigned char* row, std::size_t size,
+               const DefinitionHeader& header, RowFrame* frame, QString* why) {
+    const std::size_t countSize = jet4 ? 2 : 1;
+    if (size < countSize + 1) {
+        *why = QStringLiteral("it is cut short");
+        return false;
+    }
+    frame->columns = jet4 ? U16(row) : row[0];
+    if (frame->columns == 0 || frame->columns > header.maxColumns) {
+        *why = QStringLiteral("it says it holds %1 columns, but the table has at most %2")
+                   .arg(frame->columns)
+                   .arg(header.maxColumns);
+        return false;
+    }
+    const std::size_t maskSize = std::size_t(frame->columns + 7) / 8;
+    const std::size_t trailer = maskSize + (header.varColumns > 0 ? countSize : 0);
+    if (countSize + trailer > size) {
+        *why = QStringLiteral("it is too short for its %1 columns").arg(frame->columns);
+        return false;
+    }
+    const unsigned char* varCount = row + size - maskSize - countSize;
+    frame->varColumns = header.varColumns == 0 ? 0 : jet4 ? U16(varCount) : varCount[0];
+    if (frame->varColumns > header.varColumns || frame->varColumns > frame->columns) {
+        *why = QStringLiteral("it says it holds %1 variable-length values, but the table has %2")
+                   .arg(frame->varColumns)
+                   .arg(header.varColumns);
+        return false;
+    }
+    frame->nullMask = row + size - maskSize;
+    return true;
+}
+
+} // namespace
 
 struct File::Handle {
     MdbHandle* mdb = nullptr;
+    PageReader pages;
     ~Handle() {
         if (mdb)
             mdb_close(mdb);
@@ -181,11 +310,11 @@ bool File::Open(const QString& path, QString* error) {
         *error = detail;
         return false;
     }
-    const qint64 pageSize = format == Format::Jet3 ? kJet3PageSize : kJet4PageSize;
+    const int pageSize = format == Format::Jet3 ? kJet3PageSize : kJet4PageSize;
     const qint64 size = QFileInfo(path).size();
     // Pages 0 to 2 hold the header, the free map and the system catalogue; a file
     // that does not end on a page boundary has lost its tail.
-    if (size < 3 * pageSize) {
+    if (size < 3 * qint64(pageSize)) {
         *error = QStringLiteral("the file is truncated (%1 bytes is too short for a Jet database)")
                      .arg(size);
         return false;
@@ -197,16 +326,26 @@ bool File::Open(const QString& path, QString* error) {
                      .arg(pageSize);
         return false;
     }
+    if (!handle_->pages.Open(path, pageSize, error))
+        return false;
     // MDB_NOFLAGS opens the file read-only.
     MdbHandle*& mdb = handle_->mdb;
     mdb = mdb_open(QFile::encodeName(path).constData(), MDB_NOFLAGS);
     if (!mdb) {
-        *error = QStringLiteral("libmdb cannot open it");
+        *error = QStringLiteral("the file is damaged: its header page cannot be read");
         return false;
     }
 
     // mdb_read_catalog fetches rows from the system catalogue without looking at its
     // page map, so that map is checked here first, on the same page libmdb uses.
+    const QString unreadable =
+        QStringLiteral("the file is damaged: its list of tables cannot be read");
+    DefinitionHeader header;
+    if (!ReadDefinition(handle_->pages, 2, mdb->fmt->tab_num_rows_offset,
+                        mdb->fmt->tab_num_cols_offset, &header, &detail)) {
+        *error = unreadable + QStringLiteral(" (%1)").arg(detail);
+        return false;
+    }
     MdbCatalogEntry system;
     std::memset(&system, 0, sizeof system);
     system.mdb = mdb;
@@ -215,12 +354,12 @@ bool File::Open(const QString& path, QString* error) {
     std::strcpy(system.object_name, "MSysObjects");
     TablePtr catalogue(mdb_read_table(&system));
     if (!catalogue || !UsageMapSane(catalogue.get())) {
-        *error = QStringLiteral("the file is damaged: its list of tables cannot be read");
+        *error = unreadable;
         return false;
     }
     catalogue.reset();
     if (!mdb_read_catalog(mdb, MDB_TABLE)) {
-        *error = QStringLiteral("the file is damaged: its list of tables cannot be read");
+        *error = unreadable;
         return false;
     }
     return true;
@@ -228,24 +367,37 @@ bool File::Open(const QString& path, QString* error) {
 
 std::int64_t File::LastAutoNumber(const QString& table) {
     MdbHandle* mdb = handle_->mdb;
-    QByteArray name = table.toUtf8();
-    TablePtr def(mdb_read_table_by_name(mdb, name.data(), MDB_TABLE));
-    if (!def || mdb_read_pg(mdb, def->entry->table_pg) != mdb->fmt->pg_size ||
-        mdb->pg_buf[0] != kTableDefinitionPage)
+    const MdbCatalogEntry* entry = FindTable(mdb, table);
+    DefinitionHeader header;
+    QString why;
+    if (!entry || !ReadDefinition(handle_->pages, std::uint32_t(entry->table_pg),
+                                  mdb->fmt->tab_num_rows_offset, mdb->fmt->tab_num_cols_offset,
+                                  &header, &why))
         return 0;
-    // The counter follows the row count in the table definition, in both formats.
-    const std::size_t at = std::size_t(mdb->fmt->tab_num_rows_offset) + 4;
-    const std::int32_t value = std::int32_t(U32(mdb->pg_buf + at));
-    return value > 0 ? value : 0;
+    return header.lastKey;
 }
 
 bool File::ReadTable(const QString& table, const std::vector<ColumnWanted>& columns,
                      const RowSink& sink, const Progress& progress, QString* error) {
     MdbHandle* mdb = handle_->mdb;
-    QByteArray name = table.toUtf8();
-    TablePtr def(mdb_read_table_by_name(mdb, name.data(), MDB_TABLE));
-    if (!def) {
+    const PageReader& pages = handle_->pages;
+    MdbCatalogEntry* entry = FindTable(mdb, table);
+    if (!entry) {
         *error = QStringLiteral("it has no %1 table").arg(table);
+        return false;
+    }
+    DefinitionHeader header;
+    QString why;
+    if (!ReadDefinition(pages, std::uint32_t(entry->table_pg), mdb->fmt->tab_num_rows_offset,
+                        mdb->fmt->tab_num_cols_offset, &header, &why)) {
+        *error = QStringLiteral("the file is damaged: no %1 table can be read (its definition: "
+                                "%2)")
+                     .arg(table, why);
+        return false;
+    }
+    TablePtr def(mdb_read_table(entry));
+    if (!def) {
+        *error = QStringLiteral("the file is damaged: no %1 table can be read").arg(table);
         return false;
     }
     if (!UsageMapSane(def.get())) {
@@ -253,8 +405,10 @@ bool File::ReadTable(const QString& table, const std::vector<ColumnWanted>& colu
                      .arg(table);
         return false;
     }
-    if (!mdb_read_columns(def.get())) {
-        *error = QStringLiteral("the columns of the %1 table cannot be read").arg(table);
+    if (!mdb_read_columns(def.get()) || !CheckColumns(def.get(), header, &why)) {
+        *error =
+            QStringLiteral("the file is damaged in the definition of the %1 table: %2")
+                .arg(table, why.isEmpty() ? QStringLiteral("its columns cannot be read") : why);
         return false;
     }
 
@@ -263,8 +417,7 @@ bool File::ReadTable(const QString& table, const std::vector<ColumnWanted>& colu
     for (std::size_t w = 0; w < columns.size(); ++w) {
         const QByteArray wanted = columns[w].name.toUtf8();
         for (unsigned c = 0; c < def->num_cols; ++c) {
-            auto* col = static_cast<MdbColumn*>(g_ptr_array_index(def->columns, c));
-            if (g_ascii_strcasecmp(col->name, wanted.constData()) == 0) {
+            if (g_ascii_strcasecmp(Column(def.get(), c)->name, wanted.constData()) == 0) {
                 position[w] = int(c);
                 break;
             }
@@ -273,7 +426,7 @@ bool File::ReadTable(const QString& table, const std::vector<ColumnWanted>& colu
             missing << columns[w].name;
             continue;
         }
-        auto* col = static_cast<MdbColumn*>(g_ptr_array_index(def->columns, position[w]));
+        const MdbColumn* col = Column(def.get(), unsigned(position[w]));
         if (!Fits(columns[w].kind, col->col_type)) {
             *error = QStringLiteral("the column %1.%2 holds %3 values, not %4")
                          .arg(table, columns[w].name, TypeName(col->col_type),
@@ -290,102 +443,67 @@ bool File::ReadTable(const QString& table, const std::vector<ColumnWanted>& colu
 
     const bool jet4 = mdb->f->jet_version != MDB_VER_JET3;
     const int pageSize = int(mdb->fmt->pg_size);
+    const int rowCountOffset = mdb->fmt->row_count_offset;
     const std::int64_t total = def->num_rows;
     std::vector<MdbField> fields(def->num_cols);
     std::vector<Value> row(columns.size());
     std::int64_t done = 0;
 
-    auto damaged = [&](const QString& what) {
-        *error = QStringLiteral("the file is damaged: %1 in row %2 of the %3 table")
-                     .arg(what)
-                     .arg(done + 1)
-                     .arg(table);
+    // The first wanted column is the key: once read, it names the row in messages.
+    auto damaged = [&](std::size_t w, const QString& what) {
+        *error = QStringLiteral("the file is damaged in %1")
+                     .arg(RowPlace(table, done + 1, columns[0].name, w > 0 ? row[0] : Value{}));
+        if (w < columns.size())
+            *error += QStringLiteral(", column %1").arg(columns[w].name);
+        *error += QStringLiteral(": ") + what;
         return false;
     };
-    auto decode = [&](const unsigned char* bytes, std::size_t size) {
+    const std::size_t wholeRow = columns.size();
+    auto decode = [&](const unsigned char* bytes, std::size_t size, QByteArray* text) {
         if (jet4)
-            return DecodeJet4Text(bytes, size);
+            return DecodeJet4Text(bytes, size, text);
         // Jet 3 text is in a single-byte code page; libmdb's converter knows which.
-        QByteArray out(int(size * 4 + 1), Qt::Uninitialized);
-        const int n = mdb_unicode2ascii(mdb, reinterpret_cast<const char*>(bytes), size, out.data(),
-                                        std::size_t(out.size()));
-        out.truncate(qMax(0, n));
-        return out;
-    };
-    // A memo holds a 12-byte header: length and flags, then where the text lives when
-    // it is not inline. Read here without a size limit; libmdb cuts it at the bind size.
-    auto readMemo = [&](const unsigned char* header, std::size_t size, QByteArray* out) {
-        out->clear();
-        if (size == 0)
-            return true;
-        if (size < MDB_MEMO_OVERHEAD)
-            return false;
-        const std::uint32_t flags = U32(header);
-        const std::size_t length = flags & 0x3fffffff;
-        std::uint32_t pgRow = U32(header + 4);
-        if (flags & 0x80000000) {
-            if (length > size - MDB_MEMO_OVERHEAD)
-                return false;
-            out->append(reinterpret_cast<const char*>(header + MDB_MEMO_OVERHEAD),
-                        qsizetype(length));
-            return true;
-        }
-        const bool single = flags & 0x40000000;
-        while (std::size_t(out->size()) < length) {
-            void* page = nullptr;
-            int start = 0;
-            std::size_t rowSize = 0;
-            if (pgRow == 0 || mdb_find_pg_row(mdb, int(pgRow), &page, &start, &rowSize) != 0 ||
-                start + rowSize > std::size_t(pageSize))
-                return false;
-            const auto* data = static_cast<const unsigned char*>(page) + start;
-            if (!single) {
-                // Each page of a long memo starts with the page and row of the next.
-                if (rowSize <= 4)
-                    return false;
-                pgRow = U32(data);
-                data += 4;
-                rowSize -= 4;
-            } else if (rowSize < length) {
-                return false;
-            }
-            const std::size_t take = std::min(rowSize, length - std::size_t(out->size()));
-            out->append(reinterpret_cast<const char*>(data), qsizetype(take));
-            if (single)
-                break;
-        }
+        text->resize(qsizetype(size) * 4 + 1);
+        const int n = mdb_unicode2ascii(mdb, reinterpret_cast<const char*>(bytes), size,
+                                        text->data(), std::size_t(text->size()));
+        text->truncate(qMax(0, n));
         return true;
     };
 
     mdb_rewind_table(def.get());
     while (mdb_fetch_row(def.get())) {
+        std::fill(row.begin(), row.end(), Value{});
         // The fetch leaves its data page in pg_buf and cur_row one past the row it read.
         int start = 0;
         std::size_t size = 0;
-        if (!RowBounds(mdb, int(def->cur_row) - 1, &start, &size))
-            return damaged(QStringLiteral("a row lies outside its page"));
+        if (!RowBounds(mdb->pg_buf, pageSize, rowCountOffset, int(def->cur_row) - 1, &start, &size))
+            return damaged(wholeRow, QStringLiteral("it lies outside its page"));
+        RowFrame frame;
+        if (!ReadFrame(jet4, mdb->pg_buf + start, size, header, &frame, &why))
+            return damaged(wholeRow, why);
         std::memset(fields.data(), 0, fields.size() * sizeof(MdbField));
         if (mdb_crack_row(def.get(), start, size, fields.data()) < 0)
-            return damaged(QStringLiteral("a row cannot be taken apart"));
+            return damaged(wholeRow, QStringLiteral("it cannot be taken apart"));
 
         for (std::size_t w = 0; w < columns.size(); ++w) {
-            const MdbField* field = nullptr;
-            for (const MdbField& f : fields) {
-                if (f.colnum == position[w]) {
-                    field = &f;
-                    break;
-                }
-            }
-            auto* col = static_cast<MdbColumn*>(g_ptr_array_index(def->columns, position[w]));
+            const MdbField& field = fields[std::size_t(position[w])];
+            const MdbColumn* col = Column(def.get(), unsigned(position[w]));
             Value& value = row[w];
-            value = Value{};
-            if (!field || field->is_null)
+            if (!frame.HasValue(col->col_num)) {
+                if (!col->is_fixed && field.siz > 0)
+                    return damaged(w, QStringLiteral("it holds %1 bytes but is marked as having "
+                                                     "no value")
+                                          .arg(field.siz));
                 continue;
-            if (field->siz < 0 || field->start < 0 || field->start + field->siz > pageSize)
-                return damaged(
-                    QStringLiteral("the value of %1 lies outside its page").arg(columns[w].name));
-            const unsigned char* bytes = mdb->pg_buf + field->start;
-            const std::size_t siz = std::size_t(field->siz);
+            }
+            if (field.is_null)
+                return damaged(w, QStringLiteral("it is marked as having a value, but the row "
+                                                 "holds none"));
+            if (field.siz < 0 || field.start < start ||
+                std::size_t(field.start) + std::size_t(field.siz) > std::size_t(start) + size)
+                return damaged(w, QStringLiteral("its value lies outside the row"));
+            const unsigned char* bytes = mdb->pg_buf + field.start;
+            const auto siz = std::size_t(field.siz);
             value.null = false;
             switch (col->col_type) {
             case MDB_BYTE:
@@ -396,7 +514,8 @@ bool File::ReadTable(const QString& table, const std::vector<ColumnWanted>& colu
                                                                     : 4;
                 if (siz != want)
                     return damaged(
-                        QStringLiteral("the number in %1 has the wrong size").arg(columns[w].name));
+                        w,
+                        QStringLiteral("its number has %1 bytes instead of %2").arg(siz).arg(want));
                 value.integer = col->col_type == MDB_BYTE  ? std::int64_t(bytes[0])
                                 : col->col_type == MDB_INT ? std::int64_t(std::int16_t(U16(bytes)))
                                                            : std::int64_t(std::int32_t(U32(bytes)));
@@ -404,27 +523,32 @@ bool File::ReadTable(const QString& table, const std::vector<ColumnWanted>& colu
             }
             case MDB_MEMO: {
                 QByteArray raw;
-                if (!readMemo(bytes, siz, &raw))
-                    return damaged(
-                        QStringLiteral("the long text in %1 cannot be read").arg(columns[w].name));
-                value.text =
-                    decode(reinterpret_cast<const unsigned char*>(raw.constData()), raw.size());
+                if (!ReadLongText(pages, rowCountOffset, bytes, siz, &raw, &why))
+                    return damaged(w, why);
+                if (!decode(reinterpret_cast<const unsigned char*>(raw.constData()),
+                            std::size_t(raw.size()), &value.text))
+                    return damaged(w, QStringLiteral("its long text has an odd number of bytes "
+                                                     "(%1), so its last character is cut in half")
+                                          .arg(raw.size()));
                 break;
             }
             default:
-                value.text = decode(bytes, siz);
+                if (!decode(bytes, siz, &value.text))
+                    return damaged(w, QStringLiteral("its text has an odd number of bytes (%1), "
+                                                     "so its last character is cut in half")
+                                          .arg(siz));
                 break;
             }
         }
         ++done;
-        if (!sink(row, error))
+        if (!sink(done, row, error))
             return false;
         if (progress)
             progress(done, total);
     }
     if (done != total) {
-        *error = QStringLiteral("the %1 table should hold %2 rows but %3 could be read; the "
-                                "file is truncated or damaged")
+        *error = QStringLiteral("the file is damaged: the %1 table should hold %2 rows but %3 "
+                                "could be read; it may be truncated")
                      .arg(table)
                      .arg(total)
                      .arg(done);

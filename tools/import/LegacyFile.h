@@ -29,11 +29,18 @@ struct Value {
     QByteArray text; // UTF-8
 };
 
-// Called once per live row with one value per wanted column, in the order asked for.
-// Returning false stops the read; the sink then owns the error text.
-using RowSink = std::function<bool(const std::vector<Value>& row, QString* error)>;
+// Called once per live row with its number among the table's live rows (from 1) and one
+// value per wanted column, in the order asked for. Returning false stops the read; the
+// sink then owns the error text.
+using RowSink =
+    std::function<bool(std::int64_t number, const std::vector<Value>& row, QString* error)>;
 // Rows read so far and the count the table header promises.
 using Progress = std::function<void(std::int64_t done, std::int64_t total)>;
+
+// A row's place in words for messages, "row 4 of the Content table (ContentIndex 11)",
+// so that the user can find it in the old program.
+QString RowPlace(const QString& table, std::int64_t number, const QString& keyColumn,
+                 const Value& key);
 
 enum class Format { NotJet, Jet3, Jet4, Newer };
 
@@ -41,8 +48,8 @@ enum class Format { NotJet, Jet3, Jet4, Newer };
 Format Sniff(const QString& path, QString* detail);
 
 // Turns the bytes of a Jet 4 text value (UTF-16LE, possibly in the compressed form
-// that starts with FF FE) into UTF-8.
-QByteArray DecodeJet4Text(const unsigned char* bytes, std::size_t size);
+// that starts with FF FE) into UTF-8. Fails when the last character is cut in half.
+bool DecodeJet4Text(const unsigned char* bytes, std::size_t size, QByteArray* utf8);
 
 class File {
 public:
@@ -53,9 +60,11 @@ public:
 
     bool Open(const QString& path, QString* error);
 
-    // Reads every live row of `table`. Fails, naming what is wrong, when the table or
-    // one of the columns is missing, a column has an unexpected type, a value cannot be
-    // read, or fewer or more rows come back than the table header counts.
+    // Reads every live row of `table`. Fails, naming what is wrong and where, when the
+    // table or one of the columns is missing, a column has an unexpected type, the
+    // table's definition contradicts itself, a row contradicts the definition or its own
+    // null mask, a value cannot be read whole, or fewer or more rows come back than the
+    // table header counts.
     bool ReadTable(const QString& table, const std::vector<ColumnWanted>& columns,
                    const RowSink& sink, const Progress& progress, QString* error);
 
