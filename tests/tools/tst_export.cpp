@@ -68,7 +68,7 @@ private slots:
         QCOMPARE(records.size(), 4);
         QCOMPARE(records[0].first(), QStringLiteral("WebIndex"));
         QCOMPARE(records[0].last(), QStringLiteral("ContentTxt"));
-        const QStringList columns = Catalogue::WebTextColumns();
+        const QStringList& columns = Catalogue::WebTextColumns();
         for (int row = 1; row <= 3; ++row) {
             const QStringList& cells = records[row];
             QCOMPARE(cells.size(), columns.size() + 2);

@@ -108,7 +108,7 @@ int Run(int argc, char** argv) {
             kProgram, QStringLiteral("unknown format '%1': use json, csv or bookmarks")
                           .arg(parser.value(formatOption)));
     const QString cataloguePath = parser.value(catalogueOption);
-    const QString target = args[0];
+    const QString& target = args[0];
     const bool replace = parser.isSet(forceOption);
 
     struct stat existing {};

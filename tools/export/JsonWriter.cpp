@@ -92,13 +92,15 @@ QByteArray Counter(sqlite3* db, const char* table, QString* error) {
 bool WriteTable(sqlite3* db, OutputFile& out, const char* sql, const QList<QByteArray>& names,
                 int integerColumns, qint64* rows, QString* error) {
     Transfer::Statement table(db, sql);
+    QList<QByteArray> prefixes;
+    for (const QByteArray& name : names)
+        prefixes << (prefixes.isEmpty() ? "{\"" : ", \"") + name + "\": ";
     QByteArray line;
     while (table.Next()) {
-        line = *rows == 0 ? "\n  {" : ",\n  {";
+        line.resize(0);
+        line += *rows == 0 ? "\n  " : ",\n  ";
         for (int c = 0; c < names.size(); ++c) {
-            line += c == 0 ? "\"" : ", \"";
-            line += names[c];
-            line += "\": ";
+            line += prefixes[c];
             if (!AppendValue(line, table.Get(), c, c < integerColumns)) {
                 *error = QStringLiteral("cannot export exactly: %1 %2, column %3 holds %4")
                              .arg(QString::fromLatin1(names[0]))

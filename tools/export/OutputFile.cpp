@@ -75,7 +75,9 @@ bool OutputFile::Flush() {
         data += written;
         left -= written;
     }
-    buffer_.clear();
+    // resize keeps the allocation, where clear would give it back and fault in fresh
+    // pages for the next megabyte.
+    buffer_.resize(0);
     return true;
 }
 
