@@ -3,6 +3,7 @@
 #include "Catalogue.h"
 #include "Import.h"
 #include "LegacyFile.h"
+#include "Merge.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -43,6 +44,8 @@ int Fail(const QString& message) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (Merge::Wanted(argc, argv))
+        return Merge::Run(argc, argv);
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);

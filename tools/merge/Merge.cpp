@@ -1,0 +1,229 @@
+#include "Merge.h"
+
+#include "Catalogue.h"
+#include "CommandLine.h"
+#include "Mergers.h"
+#include "Transfer.h"
+
+#include <QByteArrayView>
+#include <QFile>
+#include <QStringList>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Merge {
+
+namespace {
+
+const CommandLine::Program kProgram{
+    QStringLiteral("sitemora-import"), QStringLiteral("[--catalogue FILE] --merge IN"),
+    QStringLiteral(
+        "Adds the sites of IN to an existing catalogue, all at once or not at all. IN is\n"
+        "told by its content:\n"
+        "  a JSON export of sitemora-export: into an empty catalogue it comes back\n"
+        "    exactly (same numbers); into one with sites it is added with new numbers\n"
+        "  a browser's bookmark file: each http, https, ftp or file bookmark becomes a\n"
+        "    site; its folder and description become its paragraphs; addresses the\n"
+        "    catalogue already has are skipped")};
+
+// A JSON export is read in place from the mapped file, so only the catalogue's own
+// limits bound it; a bookmark file is parsed into memory and is never this large.
+constexpr qint64 kMaxJsonBytes = qint64(4) << 30;
+constexpr qint64 kMaxBookmarkBytes = qint64(256) << 20;
+
+// The input, mapped read-only.
+class InputFile {
+public:
+    ~InputFile() {
+        if (data_)
+            ::munmap(data_, size_t(size_));
+    }
+
+    // Refuses anything but a regular file before reading a byte: a FIFO would block and a
+    // device never end. O_NONBLOCK keeps the open itself from waiting on a FIFO.
+    bool Open(const QString& path, QString* error) {
+        const int fd =
+            ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            *error = QString::fromLocal8Bit(std::strerror(errno));
+            return false;
+        }
+        struct stat info {};
+        bool ok = ::fstat(fd, &info) == 0;
+        if (!ok)
+            *error = QString::fromLocal8Bit(std::strerror(errno));
+        else if (!S_ISREG(info.st_mode))
+            *error = QStringLiteral("not a regular file");
+        else if (info.st_size == 0)
+            *error = QStringLiteral("the file is empty");
+        else if (info.st_size > kMaxJsonBytes)
+            *error = TooLarge(info.st_size, kMaxJsonBytes);
+        ok = ok && error->isEmpty();
+        if (ok) {
+            void* data = ::mmap(nullptr, size_t(info.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+            ok = data != MAP_FAILED;
+            if (ok) {
+                data_ = data;
+                size_ = info.st_size;
+            } else {
+                *error = QString::fromLocal8Bit(std::strerror(errno));
+            }
+        }
+        ::close(fd);
+        return ok;
+    }
+
+    QByteArrayView Bytes() const { return {static_cast<const char*>(data_), size_}; }
+
+    static QString TooLarge(qint64 size, qint64 limit) {
+        return QStringLiteral("too large (%1 MiB; at most %2 MiB is read)")
+            .arg(size >> 20)
+            .arg(limit >> 20);
+    }
+
+private:
+    void* data_ = nullptr;
+    qint64 size_ = 0;
+};
+
+enum class Kind { Json, Bookmarks, Unknown };
+
+// A JSON export opens with a brace, a bookmark file with a tag; a byte order mark and
+// blanks may come first.
+Kind KindOf(QByteArrayView bytes) {
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        bytes = bytes.sliced(3);
+    for (const char c : bytes) {
+        if (c == '{')
+            return Kind::Json;
+        if (c == '<')
+            return Kind::Bookmarks;
+        if (c != ' ' && c != '\t' && c != '\n' && c != '\r')
+            break;
+    }
+    return Kind::Unknown;
+}
+
+QString Plural(qint64 n, const char* one, const char* many) {
+    return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+}
+
+void Report(const Summary& summary, const QString& input, const QString& catalogue) {
+    const QString what = Plural(summary.sites, "site", "sites") + QStringLiteral(" and ") +
+                         Plural(summary.paragraphs, "paragraph", "paragraphs");
+    CommandLine::Say(
+        QStringLiteral("%1: %2 %3 from %4 %5 %6")
+            .arg(kProgram.name,
+                 summary.restored ? QStringLiteral("restored") : QStringLiteral("added"), what,
+                 input, summary.restored ? QStringLiteral("into") : QStringLiteral("to"),
+                 catalogue));
+    if (summary.homeless > 0)
+        CommandLine::Say(
+            QStringLiteral("%1: left out %2 with no site in the file")
+                .arg(kProgram.name, Plural(summary.homeless, "paragraph", "paragraphs")));
+    if (summary.known > 0)
+        CommandLine::Say(QStringLiteral("%1: skipped %2 the catalogue already has")
+                             .arg(kProgram.name, Plural(summary.known, "address", "addresses")));
+    if (summary.notPages > 0)
+        CommandLine::Say(
+            QStringLiteral("%1: skipped %2 that a browser does not open as a page "
+                           "(javascript:, place:, data: and the like)")
+                .arg(kProgram.name, Plural(summary.notPages, "bookmark", "bookmarks")));
+}
+
+} // namespace
+
+Transaction::~Transaction() {
+    if (open_)
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+bool Transaction::Begin(QString* error) {
+    // IMMEDIATE takes the write lock now, waiting up to the busy timeout like the program
+    // does, instead of failing at the first write with half the work done.
+    if (!Transfer::Exec(db_, "BEGIN IMMEDIATE", error))
+        return false;
+    open_ = true;
+    return true;
+}
+
+bool Transaction::Commit(QString* error) {
+    if (!Transfer::Exec(db_, "COMMIT", error))
+        return false;
+    open_ = false;
+    return true;
+}
+
+bool Wanted(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const QByteArrayView argument(argv[i]);
+        if (argument == "--merge" || argument.startsWith("--merge="))
+            return true;
+        if (argument == "--")
+            break;
+    }
+    return false;
+}
+
+int Run(int argc, char** argv) {
+    QCommandLineParser parser;
+    const QCommandLineOption catalogueOption(
+        QStringLiteral("catalogue"),
+        QStringLiteral("the catalogue to add to (default: Sitemora.mdb in the current directory)"),
+        QStringLiteral("FILE"), QString::fromLatin1(Catalogue::kFileName));
+    const QCommandLineOption mergeOption(QStringLiteral("merge"),
+                                         QStringLiteral("a JSON export or a bookmark file to add"),
+                                         QStringLiteral("IN"));
+    parser.addOption(catalogueOption);
+    parser.addOption(mergeOption);
+    if (const int status = CommandLine::Parse(parser, kProgram, argc, argv);
+        status != CommandLine::kGoOn)
+        return status;
+    if (!parser.positionalArguments().isEmpty())
+        return CommandLine::WrongUsage(kProgram, QStringLiteral("too many arguments"));
+    if (!parser.isSet(mergeOption))
+        return CommandLine::WrongUsage(kProgram, QStringLiteral("name the file to --merge"));
+    const QString input = parser.value(mergeOption);
+    const QString cataloguePath = parser.value(catalogueOption);
+
+    InputFile file;
+    QString error;
+    if (!file.Open(input, &error))
+        return CommandLine::Fail(kProgram, QStringLiteral("cannot read %1: %2").arg(input, error));
+    const Kind kind = KindOf(file.Bytes());
+    if (kind == Kind::Unknown)
+        return CommandLine::Fail(
+            kProgram,
+            QStringLiteral("cannot read %1: neither a Sitemora JSON export nor a bookmark file")
+                .arg(input));
+    if (kind == Kind::Bookmarks && file.Bytes().size() > kMaxBookmarkBytes)
+        return CommandLine::Fail(
+            kProgram, QStringLiteral("cannot read %1: %2")
+                          .arg(input, InputFile::TooLarge(file.Bytes().size(), kMaxBookmarkBytes)));
+
+    sqlite3* db = nullptr;
+    if (!Catalogue::OpenExisting(cataloguePath, Catalogue::Access::ReadWrite, &db, &error))
+        return CommandLine::Fail(kProgram,
+                                 QStringLiteral("cannot open %1: %2").arg(cataloguePath, error));
+    // One transaction may add a whole catalogue; with SQLite's small default cache it
+    // would write pages out and read them back many times before the commit.
+    sqlite3_exec(db, "PRAGMA cache_size = -65536", nullptr, nullptr, nullptr);
+    Summary summary;
+    const bool merged = kind == Kind::Json ? MergeJson(db, file.Bytes(), &summary, &error)
+                                           : MergeBookmarks(db, file.Bytes(), &summary, &error);
+    sqlite3_close(db);
+    if (!merged)
+        return CommandLine::Fail(kProgram, QStringLiteral("cannot add %1 to %2: %3; the catalogue "
+                                                          "is unchanged")
+                                               .arg(input, cataloguePath, error));
+    Report(summary, input, cataloguePath);
+    return 0;
+}
+
+} // namespace Merge
