@@ -79,18 +79,13 @@ bool WriteConsistent(sqlite3* db, const Format& format, OutputFile& out, Counts*
 
 int Run(int argc, char** argv) {
     QCommandLineParser parser;
-    const QCommandLineOption catalogueOption(
-        QStringLiteral("catalogue"),
-        QStringLiteral("the catalogue to read (default: Sitemora.mdb in the current directory)"),
-        QStringLiteral("FILE"), QString::fromLatin1(Catalogue::kFileName));
+    const QCommandLineOption catalogueOption = Transfer::CatalogueOption(QStringLiteral("read"));
     const QCommandLineOption formatOption(QStringLiteral("format"),
                                           QStringLiteral("json, csv or bookmarks"),
                                           QStringLiteral("FORMAT"));
     const QCommandLineOption forceOption(QStringLiteral("force"),
                                          QStringLiteral("replace OUT if it exists"));
-    parser.addOption(catalogueOption);
-    parser.addOption(formatOption);
-    parser.addOption(forceOption);
+    parser.addOptions({catalogueOption, formatOption, forceOption});
     parser.addPositionalArgument(QStringLiteral("OUT"), QStringLiteral("the file to write"));
     if (const int status = CommandLine::Parse(parser, kProgram, argc, argv);
         status != CommandLine::kGoOn)

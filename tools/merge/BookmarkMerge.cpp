@@ -1,3 +1,4 @@
+#include "Connection.h"
 #include "Mergers.h"
 #include "Transfer.h"
 
@@ -220,11 +221,12 @@ bool KnownAddresses(sqlite3* db, QSet<QString>* known, QString* error) {
 
 } // namespace
 
-bool MergeBookmarks(sqlite3* db, QByteArrayView text, Summary* summary, QString* error) {
+bool MergeBookmarks(Connection& connection, QByteArrayView text, Summary* summary, QString* error) {
+    sqlite3* db = connection.Handle();
     QList<Bookmark> bookmarks;
     if (!Parse(text, &bookmarks, error))
         return false;
-    Transaction transaction(db);
+    Transaction transaction(connection);
     QSet<QString> known;
     if (!transaction.Begin(error) || !KnownAddresses(db, &known, error))
         return false;

@@ -1,4 +1,5 @@
 #include "Catalogue.h"
+#include "Connection.h"
 #include "JsonReader.h"
 #include "Mergers.h"
 #include "Transfer.h"
@@ -171,13 +172,13 @@ private:
 
 class JsonMerger {
 public:
-    JsonMerger(sqlite3* db, JsonReader& reader, Summary* summary)
-        : db_(db), reader_(reader), summary_(summary),
+    JsonMerger(Connection& connection, JsonReader& reader, Summary* summary)
+        : connection_(connection), db_(connection.Handle()), reader_(reader), summary_(summary),
           web_("Web", QStringList{"WebIndex"} + Catalogue::WebTextColumns(), 1),
           content_("Content", {"ContentIndex", "ContentWeb", "ContentTxt"}, 2) {}
 
     bool Run(const Members& members, QString* error) {
-        Transaction transaction(db_);
+        Transaction transaction(connection_);
         bool ok = transaction.Begin(error) && DecideMode(error) && ReadCounters(members.counters) &&
                   MergeSites(members.web) &&
                   (summary_->restored ? RestoreParagraphs(members.content)
@@ -227,8 +228,9 @@ private:
                             at);
     }
 
-    bool MergeSites(qsizetype offset) {
-        Transfer::Statement insert(db_, web_.InsertSql().constData());
+    // Calls `handle` with each object of the list at `offset` and where it begins.
+    template <typename Handler>
+    bool ForEachRow(qsizetype offset, const Table& table, Handler handle) {
         reader_.Seek(offset);
         bool first = true;
         Row row;
@@ -236,8 +238,15 @@ private:
             return false;
         while (reader_.NextElement(&first)) {
             const qsizetype at = reader_.Offset();
-            if (!web_.Read(reader_, &row))
+            if (!table.Read(reader_, &row) || !handle(row, at))
                 return false;
+        }
+        return !reader_.Failed();
+    }
+
+    bool MergeSites(qsizetype offset) {
+        Transfer::Statement insert(db_, web_.InsertSql().constData());
+        return ForEachRow(offset, web_, [&](const Row& row, qsizetype at) {
             const qint64 oldKey = row.integers[0];
             if (!summary_->restored && newKeys_.contains(oldKey))
                 return reader_.Fail(QStringLiteral("WebIndex %1 a second time").arg(oldKey), at);
@@ -247,27 +256,17 @@ private:
             if (!summary_->restored)
                 newKeys_.insert(oldKey, sqlite3_last_insert_rowid(db_));
             ++summary_->sites;
-        }
-        return !reader_.Failed();
+            return true;
+        });
     }
 
     bool RestoreParagraphs(qsizetype offset) {
         Transfer::Statement insert(db_, content_.InsertSql().constData());
-        reader_.Seek(offset);
-        bool first = true;
-        Row row;
-        if (!reader_.BeginArray())
-            return false;
-        while (reader_.NextElement(&first)) {
-            const qsizetype at = reader_.Offset();
-            if (!content_.Read(reader_, &row))
-                return false;
+        return ForEachRow(offset, content_, [&](const Row& row, qsizetype at) {
             content_.Bind(insert, row, true);
-            if (!Store(insert, content_, at))
-                return false;
-            ++summary_->paragraphs;
-        }
-        return !reader_.Failed();
+            summary_->paragraphs += 1;
+            return Store(insert, content_, at);
+        });
     }
 
     // New keys are handed out in the order of the old ones, so each site's paragraphs
@@ -275,21 +274,15 @@ private:
     // would join whatever new site is edited next.
     bool AppendParagraphs(qsizetype offset) {
         std::vector<std::pair<qint64, qsizetype>> order;
-        reader_.Seek(offset);
-        bool first = true;
-        Row row;
-        if (!reader_.BeginArray())
-            return false;
-        while (reader_.NextElement(&first)) {
-            const qsizetype at = reader_.Offset();
-            if (!content_.Read(reader_, &row))
-                return false;
+        const bool read = ForEachRow(offset, content_, [&](const Row& row, qsizetype at) {
             order.emplace_back(row.integers[0], at);
-        }
-        if (reader_.Failed())
+            return true;
+        });
+        if (!read)
             return false;
         std::stable_sort(order.begin(), order.end());
         Transfer::Statement insert(db_, content_.InsertSql().constData());
+        Row row;
         for (const auto& [key, at] : order) {
             reader_.Seek(at);
             content_.Read(reader_, &row);
@@ -339,6 +332,7 @@ private:
         return true;
     }
 
+    Connection& connection_;
     sqlite3* db_;
     JsonReader& reader_;
     Summary* summary_;
@@ -351,12 +345,12 @@ private:
 
 } // namespace
 
-bool MergeJson(sqlite3* db, QByteArrayView text, Summary* summary, QString* error) {
+bool MergeJson(Connection& connection, QByteArrayView text, Summary* summary, QString* error) {
     JsonReader reader(text);
     Members members;
     if (!ScanDocument(reader, &members, error) || !CheckMembers(reader, members, error))
         return false;
-    return JsonMerger(db, reader, summary).Run(members, error);
+    return JsonMerger(connection, reader, summary).Run(members, error);
 }
 
 } // namespace Merge

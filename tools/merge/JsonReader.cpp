@@ -87,32 +87,29 @@ bool JsonReader::BeginArray() {
     return Expect('[', "a list");
 }
 
-bool JsonReader::NextMember(QByteArray* name, bool* first) {
+bool JsonReader::NextItem(char close, bool* first) {
     if (Failed())
         return false;
-    if (Peek() == '}') {
+    if (Peek() == close) {
         ++at_;
         return false;
     }
-    if (!*first && !Expect(',', "',' or '}'"))
+    if (!*first && !Expect(',', close == '}' ? "',' or '}'" : "',' or ']'"))
         return false;
     *first = false;
+    return true;
+}
+
+bool JsonReader::NextMember(QByteArray* name, bool* first) {
+    if (!NextItem('}', first))
+        return false;
     if (Peek() != '"')
         return Fail(QStringLiteral("expected a member name"), at_);
     return ReadString(name) && Expect(':', "':'");
 }
 
 bool JsonReader::NextElement(bool* first) {
-    if (Failed())
-        return false;
-    if (Peek() == ']') {
-        ++at_;
-        return false;
-    }
-    if (!*first && !Expect(',', "',' or ']'"))
-        return false;
-    *first = false;
-    return true;
+    return NextItem(']', first);
 }
 
 bool JsonReader::ReadString(QByteArray* utf8) {

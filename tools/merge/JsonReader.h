@@ -45,6 +45,8 @@ public:
 private:
     char Peek();
     bool Expect(char c, const char* what);
+    // Moves past the comma before the next item of an object or list; false at `close`.
+    bool NextItem(char close, bool* first);
     bool SkipValueAt(int depth);
     bool ReadHex4(char32_t* unit);
     bool ReadUnicodeEscape(char32_t* code);

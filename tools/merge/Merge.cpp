@@ -2,6 +2,7 @@
 
 #include "Catalogue.h"
 #include "CommandLine.h"
+#include "Connection.h"
 #include "Mergers.h"
 #include "Transfer.h"
 
@@ -139,27 +140,6 @@ void Report(const Summary& summary, const QString& input, const QString& catalog
 
 } // namespace
 
-Transaction::~Transaction() {
-    if (open_)
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-}
-
-bool Transaction::Begin(QString* error) {
-    // IMMEDIATE takes the write lock now, waiting up to the busy timeout like the program
-    // does, instead of failing at the first write with half the work done.
-    if (!Transfer::Exec(db_, "BEGIN IMMEDIATE", error))
-        return false;
-    open_ = true;
-    return true;
-}
-
-bool Transaction::Commit(QString* error) {
-    if (!Transfer::Exec(db_, "COMMIT", error))
-        return false;
-    open_ = false;
-    return true;
-}
-
 bool Wanted(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const QByteArrayView argument(argv[i]);
@@ -173,15 +153,11 @@ bool Wanted(int argc, char** argv) {
 
 int Run(int argc, char** argv) {
     QCommandLineParser parser;
-    const QCommandLineOption catalogueOption(
-        QStringLiteral("catalogue"),
-        QStringLiteral("the catalogue to add to (default: Sitemora.mdb in the current directory)"),
-        QStringLiteral("FILE"), QString::fromLatin1(Catalogue::kFileName));
+    const QCommandLineOption catalogueOption = Transfer::CatalogueOption(QStringLiteral("add to"));
     const QCommandLineOption mergeOption(QStringLiteral("merge"),
                                          QStringLiteral("a JSON export or a bookmark file to add"),
                                          QStringLiteral("IN"));
-    parser.addOption(catalogueOption);
-    parser.addOption(mergeOption);
+    parser.addOptions({catalogueOption, mergeOption});
     if (const int status = CommandLine::Parse(parser, kProgram, argc, argv);
         status != CommandLine::kGoOn)
         return status;
@@ -207,17 +183,18 @@ int Run(int argc, char** argv) {
             kProgram, QStringLiteral("cannot read %1: %2")
                           .arg(input, InputFile::TooLarge(file.Bytes().size(), kMaxBookmarkBytes)));
 
-    sqlite3* db = nullptr;
-    if (!Catalogue::OpenExisting(cataloguePath, Catalogue::Access::ReadWrite, &db, &error))
+    // The program's own connection: it waits for another running copy the same way.
+    Connection connection(cataloguePath);
+    if (!connection.Open(&error) || !Catalogue::CheckSchema(connection.Handle(), &error))
         return CommandLine::Fail(kProgram,
                                  QStringLiteral("cannot open %1: %2").arg(cataloguePath, error));
     // One transaction may add a whole catalogue; with SQLite's small default cache it
     // would write pages out and read them back many times before the commit.
-    sqlite3_exec(db, "PRAGMA cache_size = -65536", nullptr, nullptr, nullptr);
+    sqlite3_exec(connection.Handle(), "PRAGMA cache_size = -65536", nullptr, nullptr, nullptr);
     Summary summary;
-    const bool merged = kind == Kind::Json ? MergeJson(db, file.Bytes(), &summary, &error)
-                                           : MergeBookmarks(db, file.Bytes(), &summary, &error);
-    sqlite3_close(db);
+    const bool merged = kind == Kind::Json
+                            ? MergeJson(connection, file.Bytes(), &summary, &error)
+                            : MergeBookmarks(connection, file.Bytes(), &summary, &error);
     if (!merged)
         return CommandLine::Fail(kProgram, QStringLiteral("cannot add %1 to %2: %3; the catalogue "
                                                           "is unchanged")

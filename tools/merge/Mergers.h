@@ -3,10 +3,11 @@
 #include <QByteArrayView>
 #include <QString>
 
-struct sqlite3;
+class Connection;
 
 // The two kinds of file a merge reads. Each checks its whole input before it takes the
-// catalogue's write lock, and writes inside a Transaction, so a failure anywhere leaves
+// catalogue's write lock, and writes in one transaction taken as the program takes its
+// own (BEGIN IMMEDIATE, waiting for another running copy), so a failure anywhere leaves
 // the catalogue as it was.
 namespace Merge {
 
@@ -23,24 +24,7 @@ struct Summary {
     qint64 known = 0;
 };
 
-bool MergeJson(sqlite3* db, QByteArrayView text, Summary* summary, QString* error);
-bool MergeBookmarks(sqlite3* db, QByteArrayView text, Summary* summary, QString* error);
-
-// The write transaction of a merge: taken with BEGIN IMMEDIATE, so the wait for another
-// running copy happens before anything is written, and rolled back unless committed.
-class Transaction {
-public:
-    explicit Transaction(sqlite3* db) : db_(db) {}
-    ~Transaction();
-    Transaction(const Transaction&) = delete;
-    Transaction& operator=(const Transaction&) = delete;
-
-    bool Begin(QString* error);
-    bool Commit(QString* error);
-
-private:
-    sqlite3* db_;
-    bool open_ = false;
-};
+bool MergeJson(Connection& connection, QByteArrayView text, Summary* summary, QString* error);
+bool MergeBookmarks(Connection& connection, QByteArrayView text, Summary* summary, QString* error);
 
 } // namespace Merge

@@ -1,10 +1,19 @@
 #include "Transfer.h"
 
+#include "Catalogue.h"
+
 #include <QUrl>
 
 #include <sqlite3.h>
 
 namespace Transfer {
+
+QCommandLineOption CatalogueOption(const QString& use) {
+    return {QStringLiteral("catalogue"),
+            QStringLiteral("the catalogue to %1 (default: Sitemora.mdb in the current directory)")
+                .arg(use),
+            QStringLiteral("FILE"), QString::fromLatin1(Catalogue::kFileName)};
+}
 
 QString SchemeOf(const QString& address) {
     // A letter, then letters, digits, "+", "." or "-", up to the colon; checked by hand

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCommandLineOption>
 #include <QString>
 
 struct sqlite3;
@@ -14,6 +15,10 @@ namespace Transfer {
 // would not know what the newer fields mean and could lose them.
 inline constexpr const char* kJsonFormatName = "sitemora-catalogue";
 inline constexpr int kJsonFormatVersion = 1;
+
+// --catalogue FILE, Sitemora.mdb in the current directory unless given; `use` completes
+// "the catalogue to ..." in --help.
+QCommandLineOption CatalogueOption(const QString& use);
 
 // The scheme of an address ("https" for "HTTPS://x"), lower-cased; empty when it has
 // none. "example.com:8080" is a host and port, not a scheme.
