@@ -132,6 +132,23 @@ private slots:
         QCOMPARE(files, QStringList({"Sitemora.mdb", "out.json"}));
     }
 
+    // Bytes that are not UTF-8 cannot be carried over exactly: the JSON export stops
+    // rather than change them; the CSV, a view, shows them as replacement characters.
+    void textThatIsNotUtf8StopsOnlyTheExactExport() {
+        TempCatalogue catalogue;
+        QVERIFY(catalogue.AddSite(QStringLiteral("x")) > 0);
+        QVERIFY(
+            catalogue.Exec(QStringLiteral("UPDATE Web SET WebUrl = CAST(X'636166e9' AS TEXT)")));
+        const Outcome json = Export(catalogue, {"--format", "json", "out.json"});
+        QCOMPARE(json.code, 1);
+        QVERIFY2(json.err.contains(QStringLiteral("WebIndex 1, column WebUrl")),
+                 qPrintable(json.err));
+        QVERIFY(!QFile::exists(catalogue.FilePath("out.json")));
+        QCOMPARE(Export(catalogue, {"--format", "csv", "out.csv"}).code, 0);
+        QCOMPARE(ParseCsv(ReadAll(catalogue.FilePath("out.csv")))[1][2],
+                 QStringLiteral("caf\uFFFD"));
+    }
+
     // The program stores a change while the export runs: the export sees the catalogue
     // as it was committed, without waiting for the other copy.
     void readsTheCommittedStateWhileAnotherCopyWrites() {

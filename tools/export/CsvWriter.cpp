@@ -64,7 +64,7 @@ bool WriteCsv(sqlite3* db, OutputFile& out, Counts* counts, QString* error) {
         const qint64 site = sqlite3_column_int64(sites.Get(), 0);
         line += QByteArray::number(site);
         for (int c = 1; c <= textColumns; ++c)
-            AppendCell(line, sites.Text(c));
+            AppendCell(line, sites.View(c));
         joined.clear();
         int ofSite = 0;
         // Paragraphs of sites that no longer exist sort before the next site and are passed.
@@ -72,7 +72,7 @@ bool WriteCsv(sqlite3* db, OutputFile& out, Counts* counts, QString* error) {
             if (sqlite3_column_int64(paragraphs.Get(), 0) == site) {
                 if (ofSite++ > 0)
                     joined += "\n\n";
-                joined += paragraphs.Text(1);
+                joined += paragraphs.View(1);
                 ++counts->paragraphs;
             }
             paragraphWaiting = paragraphs.Next();

@@ -100,6 +100,11 @@ QByteArray Statement::Text(int column) const {
     return bytes ? QByteArray(bytes, sqlite3_column_bytes(stmt_, column)) : QByteArray("", 0);
 }
 
+QByteArrayView Statement::View(int column) const {
+    const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
+    return {bytes, bytes ? sqlite3_column_bytes(stmt_, column) : 0};
+}
+
 bool Exec(sqlite3* db, const char* sql, QString* error) {
     if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK)
         return true;

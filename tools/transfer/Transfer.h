@@ -54,6 +54,8 @@ public:
     bool BindText(int index, const QByteArray& utf8);
     // A text column as its stored bytes; a null array when the column holds no value.
     QByteArray Text(int column) const;
+    // The same bytes without a copy, valid until the next step; empty for no value.
+    QByteArrayView View(int column) const;
 
 private:
     sqlite3_stmt* stmt_ = nullptr;
