@@ -1,37 +1,18 @@
 #pragma once
 
+#include "support/RunProgram.h"
 #include "support/TempCatalogue.h"
 
 #include <QByteArray>
 #include <QByteArrayList>
 #include <QFile>
-#include <QProcess>
 #include <QStringList>
 
 #include <sqlite3.h>
 
-// What the export and merge tests share: running a program as a user would, and reading
-// a catalogue back value by value, each with its kind, so NULL and "" stay apart.
+// What the export and merge tests share: files, and reading a catalogue back value by
+// value, each with its kind, so NULL and "" stay apart.
 namespace TransferTesting {
-
-struct Outcome {
-    int code = -1;
-    QString out;
-    QString err;
-};
-
-inline Outcome Run(const QString& program, const QString& dir, const QStringList& args) {
-    QProcess process;
-    process.setWorkingDirectory(dir);
-    process.start(program, args);
-    Outcome outcome;
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
-        return outcome;
-    outcome.code = process.exitCode();
-    outcome.out = QString::fromUtf8(process.readAllStandardOutput());
-    outcome.err = QString::fromUtf8(process.readAllStandardError());
-    return outcome;
-}
 
 inline QByteArray ReadAll(const QString& path) {
     QFile file(path);

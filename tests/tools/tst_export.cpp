@@ -11,7 +11,7 @@ using namespace TransferTesting;
 namespace {
 
 Outcome Export(const TempCatalogue& catalogue, const QStringList& args) {
-    return Run(QStringLiteral(SITEMORA_EXPORT_TOOL), catalogue.Dir(), args);
+    return RunProgram(QStringLiteral(SITEMORA_EXPORT_TOOL), catalogue.Dir(), args);
 }
 
 // RFC 4180 as a spreadsheet reads it, written apart from the exporter's code.

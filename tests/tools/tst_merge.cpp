@@ -12,12 +12,12 @@ using namespace TransferTesting;
 namespace {
 
 Outcome Export(const TempCatalogue& catalogue, const QStringList& args) {
-    return Run(QStringLiteral(SITEMORA_EXPORT_TOOL), catalogue.Dir(), args);
+    return RunProgram(QStringLiteral(SITEMORA_EXPORT_TOOL), catalogue.Dir(), args);
 }
 
 Outcome Merge(const TempCatalogue& catalogue, const QString& input) {
-    return Run(QStringLiteral(SITEMORA_IMPORT_TOOL), catalogue.Dir(),
-               {"--catalogue", catalogue.Path(), "--merge", input});
+    return RunProgram(QStringLiteral(SITEMORA_IMPORT_TOOL), catalogue.Dir(),
+                      {"--catalogue", catalogue.Path(), "--merge", input});
 }
 
 // Each site as "name | address | paragraph | ...", in key order.
