@@ -179,6 +179,18 @@ bool PublishNoClobber(const QString& tempPath, const QString& target, QString* e
     return true;
 }
 
+bool PublishReplacing(const QString& tempPath, const QString& target, QString* error) {
+    const QByteArray from = QFile::encodeName(tempPath);
+    SyncPath(from, O_RDONLY);
+    if (::rename(from.constData(), QFile::encodeName(target).constData()) != 0) {
+        if (error)
+            *error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    SyncPath(QFile::encodeName(QFileInfo(target).absolutePath()), O_RDONLY | O_DIRECTORY);
+    return true;
+}
+
 bool CreateEmpty(const QString& target, QString* error) {
     if (QFileInfo::exists(target) || QFileInfo(target).isSymLink()) {
         if (error)

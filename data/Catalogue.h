@@ -38,6 +38,10 @@ bool CreateTempBeside(const QString& target, QString* tempPath, QString* error);
 // and the move are one step, so a file created meanwhile is never overwritten.
 bool PublishNoClobber(const QString& tempPath, const QString& target, QString* error);
 
+// Moves a finished temporary file to `target`, replacing whatever file is there in one
+// step: readers see the old file or the new one, never a mix. For when the user asked.
+bool PublishReplacing(const QString& tempPath, const QString& target, QString* error);
+
 // Writes an empty catalogue at `target`, which must not exist yet.
 bool CreateEmpty(const QString& target, QString* error);
 

@@ -241,7 +241,7 @@ private slots:
         run = RunTool(dir.path(), {QStringLiteral("--version")});
         QCOMPARE(run.code, 0);
         QVERIFY(run.out.startsWith(QStringLiteral("sitemora-import ")));
-        run = RunTool(dir.path(), {QStringLiteral("--merge"), QStringLiteral("old.mdb")});
+        run = RunTool(dir.path(), {QStringLiteral("--bogus"), QStringLiteral("old.mdb")});
         QCOMPARE(run.code, 2);
         QVERIFY2(run.err.contains(QStringLiteral("usage: sitemora-import [OLD [NEW]]")),
                  qPrintable(run.err));

@@ -4,6 +4,7 @@
 #include "CommandLine.h"
 #include "Import.h"
 #include "LegacyFile.h"
+#include "Merge.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -69,18 +70,29 @@ bool Publish(const QString& temp, const QString& legacy, const QString& target,
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const CommandLine::Program program{
-        QStringLiteral("sitemora-import"), QStringLiteral("[OLD [NEW]]"),
+        QStringLiteral("sitemora-import"),
+        QStringLiteral("[OLD [NEW]] | [--catalogue FILE] --merge IN"),
         QStringLiteral(
             "Brings a catalogue in the older Jet (Access 97/2000) format over into a new\n"
-            "Sitemora catalogue. The old file is only read; a damaged one is refused.\n"
+            "Sitemora catalogue, or adds an export or a bookmark file to an existing one.\n"
+            "The old file is only read; a damaged one is refused.\n"
             "\n"
             "  sitemora-import            converts Sitemora.mdb in the current directory in\n"
             "                             place: the old file is kept beside it as\n"
             "                             Sitemora.mdb.jet (refused if that name is taken)\n"
             "  sitemora-import OLD        the same for OLD, which must be named Sitemora.mdb\n"
             "  sitemora-import OLD NEW    writes the new catalogue to NEW, which must not "
-            "exist")};
+            "exist\n") +
+            QLatin1String(Merge::kDescription)};
     QCommandLineParser parser;
+    const QCommandLineOption catalogueOption(
+        QStringLiteral("catalogue"),
+        QStringLiteral("with --merge: the catalogue to add to (default: Sitemora.mdb here)"),
+        QStringLiteral("FILE"), QString::fromLatin1(Catalogue::kFileName));
+    const QCommandLineOption mergeOption(QStringLiteral("merge"),
+                                         QStringLiteral("a JSON export or a bookmark file to add"),
+                                         QStringLiteral("IN"));
+    parser.addOptions({catalogueOption, mergeOption});
     parser.addPositionalArgument(QStringLiteral("OLD"),
                                  QStringLiteral("the catalogue in the Jet format"),
                                  QStringLiteral("[OLD"));
@@ -91,6 +103,14 @@ int main(int argc, char** argv) {
         status != CommandLine::kGoOn)
         return status;
     const QStringList args = parser.positionalArguments();
+    if (parser.isSet(mergeOption)) {
+        if (!args.isEmpty())
+            return CommandLine::WrongUsage(program,
+                                           QStringLiteral("--merge takes no other file names"));
+        return Merge::Run(program, parser.value(catalogueOption), parser.value(mergeOption));
+    }
+    if (parser.isSet(catalogueOption))
+        return CommandLine::WrongUsage(program, QStringLiteral("--catalogue goes with --merge"));
     if (args.size() > 2)
         return CommandLine::WrongUsage(program, QStringLiteral("too many arguments"));
     auto fail = [&program](const QString& message) { return CommandLine::Fail(program, message); };

@@ -1,0 +1,275 @@
+// Runs sitemora-import --merge on exports of sitemora-export, on bookmark files written by
+// hand in the shapes browsers write, and on damaged input, and reads the catalogue back.
+#include "TransferTesting.h"
+
+#include <QtTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace TransferTesting;
+
+namespace {
+
+Outcome Export(const TempCatalogue& catalogue, const QStringList& args) {
+    return RunProgram(QStringLiteral(SITEMORA_EXPORT_TOOL), catalogue.Dir(), args);
+}
+
+Outcome Merge(const TempCatalogue& catalogue, const QString& input) {
+    return RunProgram(QStringLiteral(SITEMORA_IMPORT_TOOL), catalogue.Dir(),
+                      {"--catalogue", catalogue.Path(), "--merge", input});
+}
+
+// Each site as "name | address | paragraph | ...", in key order.
+QStringList Sites(TempCatalogue& catalogue) {
+    QStringList sites;
+    const qint64 last = catalogue.Count(QStringLiteral("SELECT max(WebIndex) FROM Web"));
+    for (qint64 key = 1; key <= last; ++key) {
+        QStringList parts{catalogue.ScalarText(
+                              QStringLiteral("SELECT WebName FROM Web WHERE WebIndex = ?"), {key}),
+                          catalogue.ScalarText(
+                              QStringLiteral("SELECT WebUrl FROM Web WHERE WebIndex = ?"), {key})};
+        const qint64 count = catalogue.Count(
+            QStringLiteral("SELECT count(*) FROM Content WHERE ContentWeb = ?"), {key});
+        for (qint64 n = 0; n < count; ++n)
+            parts << catalogue.ScalarText(QStringLiteral("SELECT ContentTxt FROM Content WHERE "
+                                                         "ContentWeb = ? ORDER BY ContentIndex "
+                                                         "LIMIT 1 OFFSET ?"),
+                                          {key, n});
+        sites << parts.join(QStringLiteral(" | "));
+    }
+    return sites;
+}
+
+const QByteArray kHeader = "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n"
+                           "<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; "
+                           "charset=UTF-8\">\n<TITLE>Bookmarks</TITLE>\n";
+
+} // namespace
+
+class MergeTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void jsonRestoresAnEmptyCatalogueExactly() {
+        TempCatalogue source;
+        TempCatalogue target;
+        QVERIFY(FillRich(source));
+        QCOMPARE(Export(source, {"--format", "json", "out.json"}).code, 0);
+        const Outcome outcome = Merge(target, source.FilePath("out.json"));
+        QCOMPARE(outcome.code, 0);
+        QVERIFY(outcome.out.contains(QStringLiteral("restored 3 sites and 9 paragraphs")));
+        QCOMPARE(Dump(target.Path()), Dump(source.Path()));
+    }
+
+    void jsonAppendsWithNewKeysKeepingEachSitesParagraphs() {
+        TempCatalogue source;
+        TempCatalogue target;
+        QVERIFY(FillRich(source));
+        QVERIFY(target.AddSite(QStringLiteral("already here")) == 1);
+        QVERIFY(target.AddParagraph(0, QStringLiteral("an orphan being edited")) > 0);
+        QCOMPARE(Export(source, {"--format", "json", "out.json"}).code, 0);
+        const Outcome outcome = Merge(target, source.FilePath("out.json"));
+        QCOMPARE(outcome.code, 0);
+        QVERIFY(outcome.out.contains(QStringLiteral("added 3 sites and 7 paragraphs")));
+        QVERIFY(outcome.out.contains(QStringLiteral("left out 2 paragraphs")));
+        const QStringList before = Sites(source);
+        QCOMPARE(Sites(target), QStringList{QStringLiteral("already here | ")} + before);
+        QCOMPARE(target.Count(QStringLiteral("SELECT count(*) FROM Content WHERE ContentWeb = 0")),
+                 1);
+        QCOMPARE(target.Count(QStringLiteral("SELECT count(*) FROM Web WHERE WebUser1 IS NULL AND "
+                                             "WebIndex = 3")),
+                 1);
+        QCOMPARE(target.ScalarText(QStringLiteral("SELECT WebKey3 FROM Web WHERE WebIndex = 4")),
+                 QStringLiteral(""));
+    }
+
+    void bookmarkExportComesBackToTheSameAddresses() {
+        TempCatalogue source;
+        TempCatalogue target;
+        QVERIFY(FillRich(source));
+        QCOMPARE(Export(source, {"--format", "bookmarks", "out.html"}).code, 0);
+        QCOMPARE(Merge(target, source.FilePath("out.html")).code, 0);
+        QStringList expected;
+        const QString name = source.ScalarText(QStringLiteral("SELECT WebName FROM Web"));
+        const QStringList addressColumns =
+            QStringList{"WebUrl"} + Catalogue::WebTextColumns().mid(17);
+        for (const QString& column : addressColumns) {
+            const QString address = source.ScalarText(
+                QStringLiteral("SELECT %1 FROM Web WHERE WebIndex = 1").arg(column));
+            if (!address.startsWith(QStringLiteral("javascript:")))
+                expected << QStringLiteral("http://") + address;
+        }
+        const QStringList sites = Sites(target);
+        QCOMPARE(sites.size(), expected.size());
+        QCOMPARE(sites[0], name + " | " + expected[0] + " | " + name);
+        for (int i = 0; i < sites.size(); ++i)
+            QCOMPARE(sites[i].section(QStringLiteral(" | "), 1, 1), expected[i]);
+        // Brought back into the catalogue it came from, nothing is new.
+        const Outcome again = Merge(source, QStringLiteral("out.html"));
+        QVERIFY(again.out.contains(QStringLiteral("added 0 sites")));
+    }
+
+    void bookmarkFilesOfCommonShapes_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QStringList>("sites");
+        QTest::addColumn<QString>("report");
+        QTest::newRow("toolbar folder, nested folder, icons")
+            << kHeader +
+                   "<H1>Bookmarks</H1>\n<DL><p>\n"
+                   "    <DT><H3 ADD_DATE=\"1700000000\" PERSONAL_TOOLBAR_FOLDER=\"true\">Bar "
+                   "&amp; more</H3>\n    <DL><p>\n"
+                   "        <DT><A HREF=\"https://docs.example.com/\" ADD_DATE=\"1\" "
+                   "ICON=\"data:image/png;base64,iVBORw0KGgo=\">Docs &lt;new&gt;</A>\n"
+                   "        <DT><H3>工具</H3>\n        <DL><p>\n"
+                   "            <DT><A HREF=\"http://tools.example.cn/搜索?q=a&amp;b=c\">搜索</A>\n"
+                   "        </DL><p>\n    </DL><p>\n"
+                   "    <DT><A HREF=\"ftp://ftp.example.net/pub/\">FTP</A>\n"
+                   "    <DT><A HREF=\"https://news.example.org/\">News again</A>\n"
+                   "</DL><p>\n"
+            << QStringList{"Docs <new> | https://docs.example.com/ | Bar & more",
+                           "搜索 | http://tools.example.cn/搜索?q=a&b=c | Bar & more / 工具",
+                           "FTP | ftp://ftp.example.net/pub/"}
+            << "skipped 1 address the catalogue already has";
+        QTest::newRow("descriptions, separators, places and scripts")
+            << kHeader + "<H1>Bookmarks Menu</H1>\n\n<DL><p>\n"
+                         "    <DT><A HREF=\"place:sort=8&maxResults=10\">Recent</A>\n    <HR>"
+                         "    <DT><H3 ADD_DATE=\"1\" LAST_MODIFIED=\"2\">Reading</H3>\n"
+                         "    <DD>About the folder\n    <DL><p>\n"
+                         "        <DT><A HREF=\"https://read.example.com/a\" TAGS=\"x,y\" "
+                         "SHORTCUTURL=\"r\">Article</A>\n"
+                         "<DD>Why it matters\n&amp; a second line\n"
+                         "        <DT><A HREF=\"javascript:void(0)\">Bookmarklet</A>\n"
+                         "        <DT><A HREF=\"file:///home/me/notes.txt\">Notes</A>\n"
+                         "    </DL><p>\n"
+                         "    <DT><A HREF=\"HTTPS://Upper.Example.com/\">  </A>\n"
+                         "</DL>\n"
+            << QStringList{"Article | https://read.example.com/a | Reading | Why it matters\n& "
+                           "a second line",
+                           "Notes | file:///home/me/notes.txt | Reading",
+                           "HTTPS://Upper.Example.com/ | HTTPS://Upper.Example.com/"}
+            << "skipped 2 bookmarks that a browser does not open as a page";
+        QTest::newRow("lower case, bare attributes, no paragraphs tags")
+            << QByteArray("<!doctype netscape-bookmark-file-1>\n<title>Bookmarks</title>\n<dl>\n"
+                          "<dt><h3>Favorites</h3>\n<dl>\n"
+                          "<dt><a href=https://plain.example.com/>It&#39;s plain</a>\n"
+                          "<dt><a href=\"data:text/html,hi\">data</a>\n</dl>\n"
+                          "<dt><a href=\"https://plain.example.com/\">Twice in the file</a>\n"
+                          "</dl>\n")
+            << QStringList{"It's plain | https://plain.example.com/ | Favorites"}
+            << "skipped 1 address the catalogue already has";
+    }
+
+    void bookmarkFilesOfCommonShapes() {
+        QFETCH(QByteArray, file);
+        QFETCH(QStringList, sites);
+        QFETCH(QString, report);
+        TempCatalogue catalogue;
+        QVERIFY(catalogue.AddSite(QStringLiteral("News"),
+                                  QStringLiteral("https://news.example.org/")) > 0);
+        QVERIFY(WriteAll(catalogue.FilePath("bookmarks.html"), file));
+        const Outcome outcome = Merge(catalogue, QStringLiteral("bookmarks.html"));
+        QCOMPARE(outcome.code, 0);
+        QVERIFY2(outcome.out.contains(report), qPrintable(outcome.out));
+        QCOMPARE(Sites(catalogue), QStringList{"News | https://news.example.org/"} + sites);
+    }
+
+    void badInputIsRefusedAndChangesNothing_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("message");
+        const QByteArray head = "{\"format\": \"sitemora-catalogue\", \"version\": 1, "
+                                "\"counters\": {\"Web\": 1, \"Content\": 1}, ";
+        QTest::newRow("empty") << QByteArray() << "empty";
+        QTest::newRow("not either format") << QByteArray("WebIndex,WebName\r\n1,a\r\n")
+                                           << "neither a Sitemora JSON export nor a bookmark file";
+        QTest::newRow("other JSON") << QByteArray("{\"name\": 1}") << "not a Sitemora export";
+        QTest::newRow("newer version")
+            << QByteArray("{\"format\": \"sitemora-catalogue\", \"version\": 2}") << "newer";
+        QTest::newRow("truncated JSON")
+            << head + "\"Web\": [{\"WebIndex\": 1, \"WebName\": \"cut he"
+            << "ends too early";
+        QTest::newRow("JSON not UTF-8")
+            << head + "\"Web\": [{\"WebIndex\": 1, \"WebName\": \"caf\xe9\"}], \"Content\": []}"
+            << "not UTF-8";
+        QTest::newRow("lone surrogate")
+            << head + "\"Web\": [{\"WebIndex\": 1, \"WebName\": \"\\ud800\"}], \"Content\": []}"
+            << "surrogate";
+        QTest::newRow("deeply nested JSON")
+            << QByteArray("{\"format\": ") + QByteArray(100000, '[') << "nested";
+        // The sites are stored before the paragraph shows the file is bad: all or nothing.
+        QTest::newRow("bad paragraph after good sites")
+            << head + "\"Web\": [{\"WebIndex\": 1, \"WebName\": \"new\"}], \"Content\": "
+                      "[{\"ContentIndex\": 1, \"ContentWeb\": 1, \"ContentTxt\": 5}]}"
+            << "expected a string at line 1";
+        QTest::newRow("bookmarks not UTF-8")
+            << kHeader + "<DL><p><DT><A HREF=\"https://x.example/\">caf\xe9</A></DL>"
+            << "not UTF-8";
+        QTest::newRow("bookmarks cut short")
+            << kHeader + "<DL><p>\n<DT><H3>F</H3>\n<DL><p>\n<DT><A "
+                         "HREF=\"https://x.example/\">x</A>\n</DL><p>\n<DT><A HR"
+            << "not closed";
+        QByteArray deep = kHeader;
+        for (int i = 0; i < 100000; ++i)
+            deep += "<DL><p><DT><H3>f</H3>\n";
+        QTest::newRow("deeply nested bookmarks") << deep << "nested more than";
+        QTest::newRow("directory") << QByteArray("dir") << "not a regular file";
+        QTest::newRow("FIFO") << QByteArray("fifo") << "not a regular file";
+        QTest::newRow("huge JSON") << QByteArray("huge {") << "too large";
+        QTest::newRow("huge bookmark file") << QByteArray("huge <") << "too large";
+    }
+
+    void badInputIsRefusedAndChangesNothing() {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, message);
+        TempCatalogue catalogue;
+        QVERIFY(catalogue.AddSite(QStringLiteral("kept"), QStringLiteral("https://kept.example/")) >
+                0);
+        QVERIFY(catalogue.AddParagraph(1, QStringLiteral("kept too")) > 0);
+        const QByteArrayList before = Dump(catalogue.Path());
+        const QString input = catalogue.FilePath(QStringLiteral("input"));
+        if (file == "dir") {
+            QVERIFY(QDir(catalogue.Dir()).mkdir(QStringLiteral("input")));
+        } else if (file == "fifo") {
+            QCOMPARE(::mkfifo(QFile::encodeName(input).constData(), 0600), 0);
+        } else if (file.startsWith("huge ")) {
+            // Sparse: the size is there without the disk space.
+            QVERIFY(WriteAll(input, file.mid(5)));
+            QCOMPARE(
+                ::truncate(QFile::encodeName(input).constData(),
+                           file.endsWith('{') ? (qint64(4) << 30) + 1 : (qint64(256) << 20) + 1),
+                0);
+        } else {
+            QVERIFY(WriteAll(input, file));
+        }
+        const Outcome outcome = Merge(catalogue, input);
+        QCOMPARE(outcome.code, 1);
+        QVERIFY2(outcome.err.contains(message), qPrintable(outcome.err));
+        QVERIFY(outcome.err.contains(input));
+        QCOMPARE(Dump(catalogue.Path()), before);
+    }
+
+    // Another running copy holds the write lock for a while: the merge waits for it as
+    // the program does, then goes through.
+    void waitsForAnotherCopysLock() {
+        TempCatalogue catalogue;
+        QVERIFY(WriteAll(catalogue.FilePath("b.html"),
+                         kHeader + "<DL><p><DT><A HREF=\"https://w.example/\">W</A></DL><p>"));
+        sqlite3* other = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(catalogue.Path()).constData(), &other), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+        QProcess merge;
+        merge.start(QStringLiteral(SITEMORA_IMPORT_TOOL),
+                    {"--catalogue", catalogue.Path(), "--merge", catalogue.FilePath("b.html")});
+        QVERIFY(merge.waitForStarted());
+        QTest::qWait(500);
+        QCOMPARE(merge.state(), QProcess::Running);
+        sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(other);
+        QVERIFY(merge.waitForFinished(10000));
+        QCOMPARE(merge.exitCode(), 0);
+        QCOMPARE(Sites(catalogue), QStringList{"W | https://w.example/"});
+    }
+};
+
+QTEST_GUILESS_MAIN(MergeTest)
+#include "tst_merge.moc"

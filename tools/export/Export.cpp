@@ -1,0 +1,159 @@
+#include "Export.h"
+
+#include "Catalogue.h"
+#include "CommandLine.h"
+#include "OutputFile.h"
+#include "Transfer.h"
+#include "Writers.h"
+
+#include <QFile>
+#include <QStringList>
+
+#include <cstdio>
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+namespace Export {
+
+namespace {
+
+const CommandLine::Program kProgram{
+    QStringLiteral("sitemora-export"),
+    QStringLiteral("[--catalogue FILE] --format json|csv|bookmarks [--force] OUT"),
+    QStringLiteral("Writes a Sitemora catalogue out to OUT, leaving the catalogue unchanged:\n"
+                   "  json       every column of every site and paragraph and the key counters;\n"
+                   "             sitemora-import --merge reads it back exactly\n"
+                   "  csv        one row per site with its paragraphs, for spreadsheets\n"
+                   "  bookmarks  a bookmark file for a browser's import: one folder per site\n"
+                   "             holding its addresses; no account names or passwords\n"
+                   "OUT is written under a temporary name, readable by you only, and appears when\n"
+                   "complete. An existing OUT is kept unless --force is given. JSON and CSV hold\n"
+                   "the passwords in plain text.")};
+
+using Writer = bool (*)(sqlite3*, OutputFile&, Counts*, QString*);
+
+struct Format {
+    const char* name;
+    Writer write;
+    bool holdsPasswords;
+};
+
+constexpr Format kFormats[] = {
+    {"json", WriteJson, true},
+    {"csv", WriteCsv, true},
+    {"bookmarks", WriteBookmarks, false},
+};
+
+const Format* FindFormat(const QString& name) {
+    for (const Format& format : kFormats)
+        if (name == QLatin1String(format.name))
+            return &format;
+    return nullptr;
+}
+
+bool SameFile(const QString& a, const QString& b) {
+    struct stat first {};
+    struct stat second {};
+    return ::stat(QFile::encodeName(a).constData(), &first) == 0 &&
+           ::stat(QFile::encodeName(b).constData(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+QString Plural(qint64 n, const char* one, const char* many) {
+    return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+}
+
+// Writes the catalogue inside one read transaction: SQLite then keeps every row read
+// from both tables at the state of the moment the first was read, even while another
+// running copy of the program stores changes.
+bool WriteConsistent(sqlite3* db, const Format& format, OutputFile& out, Counts* counts,
+                     QString* error) {
+    if (!Transfer::Exec(db, "BEGIN", error))
+        return false;
+    const bool written = format.write(db, out, counts, error);
+    Transfer::Exec(db, "COMMIT", nullptr);
+    return written;
+}
+
+} // namespace
+
+int Run(int argc, char** argv) {
+    QCommandLineParser parser;
+    const QCommandLineOption catalogueOption = Transfer::CatalogueOption(QStringLiteral("read"));
+    const QCommandLineOption formatOption(QStringLiteral("format"),
+                                          QStringLiteral("json, csv or bookmarks"),
+                                          QStringLiteral("FORMAT"));
+    const QCommandLineOption forceOption(QStringLiteral("force"),
+                                         QStringLiteral("replace OUT if it exists"));
+    parser.addOptions({catalogueOption, formatOption, forceOption});
+    parser.addPositionalArgument(QStringLiteral("OUT"), QStringLiteral("the file to write"));
+    if (const int status = CommandLine::Parse(parser, kProgram, argc, argv);
+        status != CommandLine::kGoOn)
+        return status;
+    const QStringList args = parser.positionalArguments();
+    if (args.size() != 1)
+        return CommandLine::WrongUsage(kProgram, args.isEmpty()
+                                                     ? QStringLiteral("name the file to write")
+                                                     : QStringLiteral("too many arguments"));
+    if (!parser.isSet(formatOption))
+        return CommandLine::WrongUsage(kProgram, QStringLiteral("choose a --format"));
+    const Format* format = FindFormat(parser.value(formatOption));
+    if (!format)
+        return CommandLine::WrongUsage(
+            kProgram, QStringLiteral("unknown format '%1': use json, csv or bookmarks")
+                          .arg(parser.value(formatOption)));
+    const QString cataloguePath = parser.value(catalogueOption);
+    const QString& target = args[0];
+    const bool replace = parser.isSet(forceOption);
+
+    struct stat existing {};
+    if (::lstat(QFile::encodeName(target).constData(), &existing) == 0) {
+        if (S_ISDIR(existing.st_mode))
+            return CommandLine::Fail(kProgram, QStringLiteral("%1 is a directory").arg(target));
+        if (!replace)
+            return CommandLine::Fail(
+                kProgram,
+                QStringLiteral("%1 already exists; add --force to replace it").arg(target));
+        if (SameFile(target, cataloguePath))
+            return CommandLine::Fail(
+                kProgram,
+                QStringLiteral("%1 is the catalogue itself; choose another file").arg(target));
+    }
+
+    sqlite3* db = nullptr;
+    QString error;
+    if (!Catalogue::OpenExisting(cataloguePath, Catalogue::Access::ReadOnly, &db, &error))
+        return CommandLine::Fail(kProgram,
+                                 QStringLiteral("cannot read %1: %2").arg(cataloguePath, error));
+    OutputFile::StopOnInterrupt();
+    OutputFile out;
+    Counts counts;
+    bool ok = out.Open(target, &error);
+    if (!ok)
+        error = QStringLiteral("cannot write beside %1: %2").arg(target, error);
+    ok = ok && WriteConsistent(db, *format, out, &counts, &error);
+    sqlite3_close(db);
+    if (ok && !out.Publish(replace, &error))
+        return CommandLine::Fail(kProgram,
+                                 QStringLiteral("cannot write %1: %2").arg(target, error));
+    if (!ok)
+        return CommandLine::Fail(kProgram, error);
+
+    QString summary =
+        QStringLiteral("%1: wrote %2").arg(kProgram.name, Plural(counts.sites, "site", "sites"));
+    if (format->write != WriteBookmarks)
+        summary += QStringLiteral(" and ") + Plural(counts.paragraphs, "paragraph", "paragraphs");
+    CommandLine::Say(summary + QStringLiteral(" to %1").arg(target));
+    if (counts.leftOut > 0)
+        CommandLine::Say(QStringLiteral("%1: left out %2 that a browser would not open as a "
+                                        "page (javascript:, mailto: and the like)")
+                             .arg(kProgram.name, Plural(counts.leftOut, "address", "addresses")));
+    if (format->holdsPasswords)
+        std::fprintf(stderr, "%s\n",
+                     qPrintable(QStringLiteral("%1: %2 holds the account names and passwords in "
+                                               "plain text; it is readable by you only")
+                                    .arg(kProgram.name, target)));
+    return 0;
+}
+
+} // namespace Export

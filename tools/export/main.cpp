@@ -1,0 +1,9 @@
+// sitemora-export [--catalogue FILE] --format json|csv|bookmarks [--force] OUT
+#include "Export.h"
+
+#include <QCoreApplication>
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    return Export::Run(argc, argv);
+}

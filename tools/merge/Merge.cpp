@@ -1,0 +1,168 @@
+#include "Merge.h"
+
+#include "Catalogue.h"
+#include "CommandLine.h"
+#include "Connection.h"
+#include "Mergers.h"
+#include "Transfer.h"
+
+#include <QByteArrayView>
+#include <QFile>
+#include <QStringList>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Merge {
+
+namespace {
+
+// A JSON export is read in place from the mapped file, so only the catalogue's own
+// limits bound it; a bookmark file is parsed into memory and is never this large.
+constexpr qint64 kMaxJsonBytes = qint64(4) << 30;
+constexpr qint64 kMaxBookmarkBytes = qint64(256) << 20;
+
+// The input, mapped read-only.
+class InputFile {
+public:
+    ~InputFile() {
+        if (data_)
+            ::munmap(data_, size_t(size_));
+    }
+
+    // Refuses anything but a regular file before reading a byte: a FIFO would block and a
+    // device never end. O_NONBLOCK keeps the open itself from waiting on a FIFO.
+    bool Open(const QString& path, QString* error) {
+        const int fd =
+            ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            *error = QString::fromLocal8Bit(std::strerror(errno));
+            return false;
+        }
+        struct stat info {};
+        bool ok = ::fstat(fd, &info) == 0;
+        if (!ok)
+            *error = QString::fromLocal8Bit(std::strerror(errno));
+        else if (!S_ISREG(info.st_mode))
+            *error = QStringLiteral("not a regular file");
+        else if (info.st_size == 0)
+            *error = QStringLiteral("the file is empty");
+        else if (info.st_size > kMaxJsonBytes)
+            *error = TooLarge(info.st_size, kMaxJsonBytes);
+        ok = ok && error->isEmpty();
+        if (ok) {
+            void* data = ::mmap(nullptr, size_t(info.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+            ok = data != MAP_FAILED;
+            if (ok) {
+                data_ = data;
+                size_ = info.st_size;
+            } else {
+                *error = QString::fromLocal8Bit(std::strerror(errno));
+            }
+        }
+        ::close(fd);
+        return ok;
+    }
+
+    QByteArrayView Bytes() const { return {static_cast<const char*>(data_), size_}; }
+
+    static QString TooLarge(qint64 size, qint64 limit) {
+        return QStringLiteral("too large (%1 MiB; at most %2 MiB is read)")
+            .arg(size >> 20)
+            .arg(limit >> 20);
+    }
+
+private:
+    void* data_ = nullptr;
+    qint64 size_ = 0;
+};
+
+enum class Kind { Json, Bookmarks, Unknown };
+
+// A JSON export opens with a brace, a bookmark file with a tag; a byte order mark and
+// blanks may come first.
+Kind KindOf(QByteArrayView bytes) {
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        bytes = bytes.sliced(3);
+    for (const char c : bytes) {
+        if (c == '{')
+            return Kind::Json;
+        if (c == '<')
+            return Kind::Bookmarks;
+        if (c != ' ' && c != '\t' && c != '\n' && c != '\r')
+            break;
+    }
+    return Kind::Unknown;
+}
+
+QString Plural(qint64 n, const char* one, const char* many) {
+    return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+}
+
+void Report(const CommandLine::Program& program, const Summary& summary, const QString& input,
+            const QString& catalogue) {
+    const QString what = Plural(summary.sites, "site", "sites") + QStringLiteral(" and ") +
+                         Plural(summary.paragraphs, "paragraph", "paragraphs");
+    CommandLine::Say(
+        QStringLiteral("%1: %2 %3 from %4 %5 %6")
+            .arg(program.name,
+                 summary.restored ? QStringLiteral("restored") : QStringLiteral("added"), what,
+                 input, summary.restored ? QStringLiteral("into") : QStringLiteral("to"),
+                 catalogue));
+    if (summary.homeless > 0)
+        CommandLine::Say(
+            QStringLiteral("%1: left out %2 with no site in the file")
+                .arg(program.name, Plural(summary.homeless, "paragraph", "paragraphs")));
+    if (summary.known > 0)
+        CommandLine::Say(QStringLiteral("%1: skipped %2 the catalogue already has")
+                             .arg(program.name, Plural(summary.known, "address", "addresses")));
+    if (summary.notPages > 0)
+        CommandLine::Say(QStringLiteral("%1: skipped %2 that a browser does not open as a page "
+                                        "(javascript:, place:, data: and the like)")
+                             .arg(program.name, Plural(summary.notPages, "bookmark", "bookmarks")));
+}
+
+} // namespace
+
+int Run(const CommandLine::Program& program, const QString& cataloguePath, const QString& input) {
+    InputFile file;
+    QString error;
+    if (!file.Open(input, &error))
+        return CommandLine::Fail(program, QStringLiteral("cannot read %1: %2").arg(input, error));
+    const Kind kind = KindOf(file.Bytes());
+    if (kind == Kind::Unknown)
+        return CommandLine::Fail(
+            program,
+            QStringLiteral("cannot read %1: neither a Sitemora JSON export nor a bookmark file")
+                .arg(input));
+    if (kind == Kind::Bookmarks && file.Bytes().size() > kMaxBookmarkBytes)
+        return CommandLine::Fail(
+            program, QStringLiteral("cannot read %1: %2")
+                         .arg(input, InputFile::TooLarge(file.Bytes().size(), kMaxBookmarkBytes)));
+
+    // The program's own connection: it waits for another running copy the same way.
+    Connection connection(cataloguePath);
+    if (!connection.Open(&error) || !Catalogue::CheckSchema(connection.Handle(), &error))
+        return CommandLine::Fail(program,
+                                 QStringLiteral("cannot open %1: %2").arg(cataloguePath, error));
+    // One transaction may add a whole catalogue; with SQLite's small default cache it
+    // would write pages out and read them back many times before the commit.
+    sqlite3_exec(connection.Handle(), "PRAGMA cache_size = -65536", nullptr, nullptr, nullptr);
+    Summary summary;
+    const bool merged = kind == Kind::Json
+                            ? MergeJson(connection, file.Bytes(), &summary, &error)
+                            : MergeBookmarks(connection, file.Bytes(), &summary, &error);
+    if (!merged)
+        return CommandLine::Fail(program, QStringLiteral("cannot add %1 to %2: %3; the catalogue "
+                                                         "is unchanged")
+                                              .arg(input, cataloguePath, error));
+    Report(program, summary, input, cataloguePath);
+    return 0;
+}
+
+} // namespace Merge

@@ -1,0 +1,120 @@
+#include "Transfer.h"
+
+#include "Catalogue.h"
+
+#include <QUrl>
+
+#include <sqlite3.h>
+
+namespace Transfer {
+
+QCommandLineOption CatalogueOption(const QString& use) {
+    return {QStringLiteral("catalogue"),
+            QStringLiteral("the catalogue to %1 (default: Sitemora.mdb in the current directory)")
+                .arg(use),
+            QStringLiteral("FILE"), QString::fromLatin1(Catalogue::kFileName)};
+}
+
+QString SchemeOf(const QString& address) {
+    // A letter, then letters, digits, "+", "." or "-", up to the colon; checked by hand
+    // since a merge asks this of every address of a large catalogue.
+    const auto isLetter = [](QChar c) {
+        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+    };
+    if (address.isEmpty() || !isLetter(address[0]))
+        return {};
+    for (qsizetype i = 1; i < address.size(); ++i) {
+        const QChar c = address[i];
+        if (c == u':') {
+            const bool port = i + 1 < address.size() && address[i + 1].isDigit();
+            return port ? QString() : address.first(i).toLower();
+        }
+        if (!isLetter(c) && !(c >= u'0' && c <= u'9') && c != u'+' && c != u'.' && c != u'-')
+            return {};
+    }
+    return {};
+}
+
+bool IsPageScheme(const QString& scheme) {
+    return scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
+           scheme == QLatin1String("ftp") || scheme == QLatin1String("file");
+}
+
+QString BrowserAddress(const QString& typed) {
+    const QString address = typed.trimmed();
+    if (address.isEmpty())
+        return {};
+    if (address.startsWith(QLatin1Char('/')))
+        return QUrl::fromLocalFile(address).toString(QUrl::FullyEncoded);
+    const QString scheme = SchemeOf(address);
+    if (scheme.isEmpty())
+        return QStringLiteral("http://") + address;
+    return IsPageScheme(scheme) ? address : QString();
+}
+
+Statement::Statement(sqlite3* db, const char* sql) {
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(stmt_);
+        stmt_ = nullptr;
+        failed_ = true;
+    }
+}
+
+Statement::~Statement() {
+    sqlite3_finalize(stmt_);
+}
+
+bool Statement::Next() {
+    if (!stmt_)
+        return false;
+    const int rc = sqlite3_step(stmt_);
+    if (rc == SQLITE_ROW)
+        return true;
+    failed_ = failed_ || rc != SQLITE_DONE;
+    return false;
+}
+
+bool Statement::Run() {
+    if (!stmt_)
+        return false;
+    const bool ok = sqlite3_step(stmt_) == SQLITE_DONE;
+    sqlite3_reset(stmt_);
+    failed_ = failed_ || !ok;
+    return ok;
+}
+
+bool Statement::BindText(int index, const QByteArray& utf8) {
+    const int rc = utf8.isNull() ? sqlite3_bind_null(stmt_, index)
+                                 : sqlite3_bind_text64(stmt_, index, utf8.constData(),
+                                                       sqlite3_uint64(utf8.size()),
+                                                       SQLITE_TRANSIENT, SQLITE_UTF8);
+    failed_ = failed_ || rc != SQLITE_OK;
+    return rc == SQLITE_OK;
+}
+
+QByteArray Statement::Text(int column) const {
+    if (sqlite3_column_type(stmt_, column) == SQLITE_NULL)
+        return {};
+    const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
+    // An empty text must stay apart from no value: QByteArray("", 0) is empty, not null.
+    return bytes ? QByteArray(bytes, sqlite3_column_bytes(stmt_, column)) : QByteArray("", 0);
+}
+
+QByteArrayView Statement::View(int column) const {
+    const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
+    return {bytes, bytes ? sqlite3_column_bytes(stmt_, column) : 0};
+}
+
+bool Exec(sqlite3* db, const char* sql, QString* error) {
+    if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK)
+        return true;
+    if (error)
+        *error = LastError(db);
+    return false;
+}
+
+QString LastError(sqlite3* db) {
+    return QString::fromUtf8(sqlite3_errmsg(db));
+}
+
+} // namespace Transfer

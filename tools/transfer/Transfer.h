@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QByteArray>
+#include <QCommandLineOption>
+#include <QString>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+// What the export and the merge both know: the names that identify the JSON format, which
+// addresses a browser takes as pages, and a prepared statement that finalizes itself.
+namespace Transfer {
+
+// The first two members of every JSON export. A reader refuses a higher version: it
+// would not know what the newer fields mean and could lose them.
+inline constexpr const char* kJsonFormatName = "sitemora-catalogue";
+inline constexpr int kJsonFormatVersion = 1;
+
+// --catalogue FILE, Sitemora.mdb in the current directory unless given; `use` completes
+// "the catalogue to ..." in --help.
+QCommandLineOption CatalogueOption(const QString& use);
+
+// The scheme of an address ("https" for "HTTPS://x"), lower-cased; empty when it has
+// none. "example.com:8080" is a host and port, not a scheme.
+QString SchemeOf(const QString& address);
+
+// http, https, ftp and file: what a browser opens as a page. Other schemes (javascript:,
+// data:, place:) run code or mean something only to the program that wrote them.
+bool IsPageScheme(const QString& scheme);
+
+// The address a browser is given for a site's address as the user typed it: spaces
+// around it dropped, "http://" put before an address without a scheme (as the program
+// itself does when opening it), a local path made a file: address. Empty when the text is
+// blank or names a scheme that is not a page's.
+QString BrowserAddress(const QString& typed);
+
+// A prepared statement that is finalized however the caller leaves.
+class Statement {
+public:
+    Statement(sqlite3* db, const char* sql);
+    ~Statement();
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    bool IsValid() const { return stmt_ != nullptr; }
+    sqlite3_stmt* Get() const { return stmt_; }
+    // Steps once: true when a row is there; false at the end or on a failure, which
+    // Failed() then tells apart.
+    bool Next();
+    bool Failed() const { return failed_; }
+    // Steps an insert or update through to its end and resets it for the next binding.
+    bool Run();
+    // Binds 1-based parameter `index`: no value for a null array, else the bytes as text.
+    bool BindText(int index, const QByteArray& utf8);
+    // A text column as its stored bytes; a null array when the column holds no value.
+    QByteArray Text(int column) const;
+    // The same bytes without a copy, valid until the next step; empty for no value.
+    QByteArrayView View(int column) const;
+
+private:
+    sqlite3_stmt* stmt_ = nullptr;
+    bool failed_ = false;
+};
+
+// Runs statements without results; on failure `*error` holds SQLite's message.
+bool Exec(sqlite3* db, const char* sql, QString* error);
+
+// SQLite's last message on `db`.
+QString LastError(sqlite3* db);
+
+} // namespace Transfer
