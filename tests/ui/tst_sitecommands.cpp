@@ -123,6 +123,8 @@ private slots:
     void lockedCatalogueDeletesNothing();
     void failedHandOverStoresNoSite();
     void lockedCatalogueStoresNoSite();
+    void noBoxWhileTheFileIsLocked_data();
+    void noBoxWhileTheFileIsLocked();
 };
 
 void TestSiteCommands::newSiteIsStoredAndTheFirstRowSelected() {
@@ -433,6 +435,48 @@ void TestSiteCommands::lockedCatalogueStoresNoSite() {
     QCOMPARE(messagesWhileLocked, QStringList{"数据库打开失败"});
     QCOMPARE(catalogue.Count("SELECT count(*) FROM Web"), 1);
     QCOMPARE(ParagraphsOf(catalogue, 1), QStringLiteral("orphan"));
+}
+
+// A box waiting for the user must not keep the file locked: another running copy can
+// store while any of them is up.
+void TestSiteCommands::noBoxWhileTheFileIsLocked_data() {
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("delete, statement fails") << "delete"
+                                             << "ALTER TABLE Content RENAME TO Moved";
+    QTest::newRow("new site, row refused")
+        << "new"
+        << "CREATE TRIGGER Refuse BEFORE INSERT ON Web BEGIN SELECT RAISE(ABORT, 'no'); END";
+}
+
+void TestSiteCommands::noBoxWhileTheFileIsLocked() {
+    QFETCH(QString, command);
+    QFETCH(QString, fault);
+    TempCatalogue catalogue;
+    const qint64 site = catalogue.AddSite("site");
+    catalogue.AddParagraph(site, "text");
+    QVERIFY(catalogue.EnterDir());
+    Program p;
+    QVERIFY(p.Show());
+    QList<bool> writable;
+    p.dialogs.whileShown = [&] { writable << catalogue.WritableNow(); };
+    if (command == "delete") {
+        QVERIFY(catalogue.Exec(fault));
+        p.dialogs.QueueYes();
+        p.Delete();
+    } else {
+        p.InEditor([&] {
+            p.Box("WebName")->setText("changed");
+            QVERIFY(catalogue.Exec(fault));
+            p.Click("Button4");
+        });
+        p.New();
+    }
+    // The confirmation of the delete came before the change began.
+    if (command == "delete")
+        writable.removeFirst();
+    QVERIFY(!writable.isEmpty());
+    QVERIFY(!writable.contains(false));
 }
 
 QTEST_MAIN(TestSiteCommands)
