@@ -1,7 +1,8 @@
 #include "PublicFunction.h"
 
-#include "Dialogs.h"
 #include "Query.h"
+
+#include <utility>
 
 bool OpenQuery(Query& query, const QString& statement, const QString& message, Dialogs& dialogs,
                const QVariantList& parameters) {
@@ -13,4 +14,43 @@ bool OpenQuery(Query& query, const QString& statement, const QString& message, D
     query.Close();
     dialogs.Information(message);
     return false;
+}
+
+bool WriteAction::Begin() {
+    open_ = connection_.Begin(nullptr);
+    if (!open_) {
+        held_.Information(kOpenFailure);
+        End();
+    }
+    return open_;
+}
+
+bool WriteAction::Commit() {
+    QString error;
+    if (open_ && connection_.Commit(&error)) {
+        open_ = false;
+        End();
+        return true;
+    }
+    if (open_)
+        held_.ErrorReport(error);
+    End();
+    return false;
+}
+
+void WriteAction::End() {
+    if (open_)
+        connection_.Rollback();
+    open_ = false;
+    held_.Show();
+}
+
+void WriteAction::Held::Show() {
+    const QList<Message> messages = std::exchange(held_, {});
+    for (const Message& message : messages) {
+        if (message.error)
+            shown_.ErrorReport(message.text);
+        else
+            shown_.Information(message.text);
+    }
 }

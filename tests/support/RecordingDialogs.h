@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <initializer_list>
 
 // Takes the place of the message boxes in tests: every text the user would have seen is
@@ -18,16 +19,26 @@ public:
         QString title;
     };
 
-    void Information(const QString& text) override { informations_ << text; }
+    void Information(const QString& text) override {
+        Showing();
+        informations_ << text;
+    }
 
     // Answers from the queue; once it runs dry the answer is No, so a test that forgot
     // to script an answer never deletes anything by accident.
     bool Confirm(const QString& text, const QString& title) override {
+        Showing();
         confirmations_.append({text, title});
         return answers_.isEmpty() ? false : answers_.dequeue();
     }
 
-    void ErrorReport(const QString& text) override { errors_ << text; }
+    void ErrorReport(const QString& text) override {
+        Showing();
+        errors_ << text;
+    }
+
+    // Runs while each box is up, as the user would act meanwhile (in another copy, say).
+    std::function<void()> whileShown;
 
     void QueueAnswers(std::initializer_list<bool> answers) {
         for (bool answer : answers)
@@ -53,6 +64,11 @@ public:
     }
 
 private:
+    void Showing() {
+        if (whileShown)
+            whileShown();
+    }
+
     QStringList informations_;
     QList<Confirmation> confirmations_;
     QStringList errors_;

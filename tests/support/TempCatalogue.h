@@ -107,6 +107,16 @@ public:
         return result;
     }
 
+    // Whether another running copy could store right now, without waiting for a lock.
+    bool WritableNow() {
+        sqlite3* db = nullptr;
+        bool ok = sqlite3_open_v2(QFile::encodeName(Path()).constData(), &db, SQLITE_OPEN_READWRITE,
+                                  nullptr) == SQLITE_OK;
+        ok = ok && sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+        sqlite3_close(db);
+        return ok;
+    }
+
 private:
     qint64 Insert(const QString& sql, const QVariantList& values) {
         qint64 key = -1;

@@ -25,6 +25,8 @@ private slots:
     void cancelWritesNothing();
     void anyTextRoundTripsThroughAllBoxes();
     void siteDeletedElsewhereWhileOpen();
+    void sameBoxChangedByAnotherCopyIsAsked_data();
+    void sameBoxChangedByAnotherCopyIsAsked();
     void failedShowingDoesNotCarryAnotherSitesTexts();
     void failedOkKeepsTheEditorOpen();
     void openButtonsHandOverTheExactText();
@@ -416,7 +418,7 @@ void TestNoteForm::anyTextRoundTripsThroughAllBoxes() {
 
 void TestNoteForm::siteDeletedElsewhereWhileOpen() {
     TempCatalogue catalogue;
-    const qint64 site = catalogue.AddSite("doomed");
+    const qint64 site = catalogue.AddSite("doomed", "http://doomed/");
     const qint64 paragraph = catalogue.AddParagraph(site, "text");
     QVERIFY(catalogue.EnterDir());
     EditorFixture e;
@@ -430,19 +432,71 @@ void TestNoteForm::siteDeletedElsewhereWhileOpen() {
     e.Click("Button2");
     QCOMPARE(e.dialogs.Errors().size(), 1);
     QVERIFY(e.Open());
-    e.dialogs.QueueYes();
-    e.Click("Button3");
+    e.dialogs.Clear();
+
+    // No paragraph is stored under a site that is gone.
+    e.SetMemo("added meanwhile");
+    e.Click("Button1");
+    QCOMPARE(e.dialogs.Informations(), QStringList{"该网站已不存在，段落未保存"});
     QCOMPARE(catalogue.Count("SELECT count(*) FROM Content"), 0);
     e.dialogs.Clear();
 
-    e.Box("WebName")->setText("revived?");
+    // OK says so and keeps the texts; stored again only as a new site, when asked to.
+    e.Box("WebName")->setText("revived");
+    e.dialogs.QueueNo();
+    e.Click("Button4");
+    QVERIFY(e.Open());
+    QCOMPARE(e.dialogs.Confirmations().size(), 1);
+    QCOMPARE(e.dialogs.Confirmations().first().text,
+             QStringLiteral("该网站已不存在。是否把这些内容存为新网站？"));
+    QCOMPARE(e.Box("WebName")->text(), QStringLiteral("revived"));
+    QCOMPARE(catalogue.Count("SELECT count(*) FROM Web"), 0);
+    e.dialogs.QueueYes();
     e.Click("Button4");
     QVERIFY(!e.Open());
     QCOMPARE(e.Result(), 1);
-    QCOMPARE(e.dialogs.Shown(), 0);
-    QCOMPARE(catalogue.Count("SELECT count(*) FROM Web"), 0);
+    QCOMPARE(
+        catalogue.ScalarText("SELECT WebName || ' ' || WebUrl FROM Web WHERE WebIndex > ?", {site}),
+        QStringLiteral("revived http://doomed/"));
     QCOMPARE(catalogue.Count("SELECT count(*) FROM Content WHERE ContentIndex = ?", {paragraph}),
              0);
+}
+
+// Two running copies edit one site: each stores only the boxes its user changed, and
+// asks before storing over what the other changed.
+void TestNoteForm::sameBoxChangedByAnotherCopyIsAsked_data() {
+    QTest::addColumn<bool>("overwrite");
+    QTest::newRow("overwrite") << true;
+    QTest::newRow("keep the other's") << false;
+}
+
+void TestNoteForm::sameBoxChangedByAnotherCopyIsAsked() {
+    QFETCH(bool, overwrite);
+    TempCatalogue catalogue;
+    const qint64 site = catalogue.AddSite("site", "http://old/", "1");
+    QVERIFY(catalogue.EnterDir());
+    EditorFixture b;
+    QVERIFY(b.Show(site));
+    // Another copy changes the name, the address and the third sub-page address
+    // meanwhile. The name, which this editor leaves as it was, stays without asking.
+    QVERIFY(catalogue.Exec("UPDATE Web SET WebName = 'a', WebUrl = 'http://a/', "
+                           "WebSonPage3 = 'a3'"));
+    b.Box("WebUrl")->setText("http://b/");
+    b.Box("SonPage3")->setText("b3");
+    b.Box("WebPr")->setText("2");
+    bool writable = false;
+    b.dialogs.whileShown = [&] { writable = catalogue.WritableNow(); };
+    b.dialogs.QueueAnswers({overwrite});
+    b.Click("Button4");
+    QCOMPARE(b.dialogs.Confirmations().size(), 1);
+    QCOMPARE(b.dialogs.Confirmations().first().text,
+             QStringLiteral("以下内容在您编辑期间已被修改：网站地址、页面地址（子页面三）。\n"
+                            "是否用您填写的内容覆盖？"));
+    QVERIFY(writable);
+    QCOMPARE(b.Result(), 1);
+    QCOMPARE(catalogue.ScalarText("SELECT WebName || ' ' || WebUrl || ' ' || WebSonPage3 || ' ' || "
+                                  "WebPr FROM Web"),
+             overwrite ? QStringLiteral("a http://b/ b3 2") : QStringLiteral("a http://a/ a3 2"));
 }
 
 void TestNoteForm::failedShowingDoesNotCarryAnotherSitesTexts() {
@@ -471,8 +525,14 @@ void TestNoteForm::failedShowingDoesNotCarryAnotherSitesTexts() {
     e.Click("Button4");
     QVERIFY(e.Open());
     QCOMPARE(e.dialogs.Informations().last(), QStringLiteral("网站名称不能为空"));
-    QCOMPARE(catalogue.ScalarText("SELECT WebUrl FROM Web WHERE WebIndex = ?", {second}),
-             QStringLiteral("http://second/"));
+    // Nor can texts typed into the emptied boxes replace the site's unread ones.
+    e.Box("WebName")->setText("typed");
+    e.Click("Button4");
+    QVERIFY(e.Open());
+    QCOMPARE(e.dialogs.Informations().last(), QStringLiteral("未能读取该网站的记录，不能保存"));
+    QCOMPARE(catalogue.ScalarText("SELECT WebName || ' ' || WebUrl FROM Web WHERE WebIndex = ?",
+                                  {second}),
+             QStringLiteral("second http://second/"));
     e.Click("Button15");
     QCOMPARE(e.Result(), 2);
 }

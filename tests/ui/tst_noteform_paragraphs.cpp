@@ -1,6 +1,9 @@
 #include "support/TempCatalogue.h"
 #include "tst_noteform_harness.h"
 
+#include <QApplication>
+#include <QClipboard>
+
 // The paragraph half of the editor: the list, the text area and the four buttons, and
 // how paragraphs of a new site are handed over or removed.
 class TestNoteFormParagraphs : public QObject {
@@ -12,6 +15,8 @@ private slots:
     void otherEndingsRemoveTheOrphans_data();
     void otherEndingsRemoveTheOrphans();
     void orphansOfAnEarlierRunAreListedAndRemoved();
+    void pendingParagraphsBelongToTheCopyThatWroteThem();
+    void paragraphsLeftByAnEndedRunGoToTheFirstNewSiteEditor();
     void changeAndDeleteOnAnEmptyListDoNothing();
     void changeStoresOnlyTheSelectedText();
     void clearThenChangeStoresAnEmptyText();
@@ -20,7 +25,7 @@ private slots:
     void changesOnAnExistingSiteStayAfterCancel();
     void textsAreStoredAndShownUnchanged_data();
     void textsAreStoredAndShownUnchanged();
-    void lineBreaksKeepTheirStyle();
+    void newAndChangedTextsGetCrLf();
     void failingStatementsLeaveTheStatedState();
     void refusedRowsAreReported();
 };
@@ -155,6 +160,77 @@ void TestNoteFormParagraphs::orphansOfAnEarlierRunAreListedAndRemoved() {
     QCOMPARE(e.Rows(), 0);
     e.Click("Button4");
     QCOMPARE(catalogue.Count("SELECT count(*) FROM Content"), 0);
+}
+
+// Two running copies on one file: each lists, takes and removes only its own paragraphs
+// written for a new site.
+void TestNoteFormParagraphs::pendingParagraphsBelongToTheCopyThatWroteThem() {
+    TempCatalogue catalogue;
+    const qint64 site = catalogue.AddSite("site");
+    QVERIFY(catalogue.EnterDir());
+    EditorFixture a;
+    QVERIFY(a.Show(0));
+    a.SetMemo("a's paragraph");
+    a.Click("Button1");
+
+    EditorFixture b;
+    QVERIFY(b.Show(site));
+    b.Click("Button15");
+    QVERIFY(b.Show(0));
+    QCOMPARE(b.Rows(), 0);
+    b.SetMemo("b's paragraph");
+    b.Click("Button1");
+    QCOMPARE(b.Rows(), 1);
+    b.Box("WebName")->setText("b's site");
+    b.Click("Button4");
+
+    QCOMPARE(a.Rows(), 1);
+    a.Box("WebName")->setText("a's site");
+    a.Click("Button4");
+    QCOMPARE(a.dialogs.Shown() + b.dialogs.Shown(), 0);
+    const auto paragraphsOf = [&](const char* name) {
+        return catalogue.ScalarText("SELECT group_concat(ContentTxt, '|') FROM Content JOIN Web "
+                                    "ON ContentWeb = WebIndex WHERE WebName = ?",
+                                    {QString::fromUtf8(name)});
+    };
+    QCOMPARE(paragraphsOf("a's site"), QStringLiteral("a's paragraph"));
+    QCOMPARE(paragraphsOf("b's site"), QStringLiteral("b's paragraph"));
+    QCOMPARE(catalogue.Count("SELECT count(*) FROM Content WHERE ContentWeb = 0"), 0);
+}
+
+// Left behind: one written before copies were told apart, one by a copy that has ended,
+// one by a copy whose process went away with its editor open. The first new-site editor
+// lists them and they are its own from then on: another copy's closing leaves them.
+void TestNoteFormParagraphs::paragraphsLeftByAnEndedRunGoToTheFirstNewSiteEditor() {
+    TempCatalogue catalogue;
+    catalogue.AddParagraph(0, "unowned");
+    QVERIFY(catalogue.EnterDir());
+    {
+        // Destroyed while shown, as when the process is killed: no closing runs.
+        EditorFixture gone;
+        QVERIFY(gone.Show(0));
+        gone.SetMemo("its editor was open");
+        gone.Click("Button1");
+        // Copy 4000 is not running.
+        QVERIFY(catalogue.Exec("INSERT INTO Content (ContentWeb, ContentTxt) VALUES (0, 'ended')"));
+        QVERIFY(catalogue.Exec("CREATE TABLE IF NOT EXISTS ContentOwner (ContentIndex INTEGER "
+                               "PRIMARY KEY, OwnerCopy INTEGER NOT NULL)"));
+        QVERIFY(catalogue.Exec("INSERT INTO ContentOwner SELECT max(ContentIndex), 4000 "
+                               "FROM Content"));
+    }
+    QCOMPARE(catalogue.Count("SELECT count(*) FROM Content WHERE ContentWeb = 0"), 3);
+    EditorFixture a;
+    QVERIFY(a.Show(0));
+    QCOMPARE(a.Rows(), 3);
+    EditorFixture b;
+    QVERIFY(b.Show(0));
+    QCOMPARE(b.Rows(), 0);
+    b.Click("Button15");
+    a.Box("WebName")->setText("new");
+    a.Click("Button4");
+    QCOMPARE(catalogue.ScalarText("SELECT group_concat(ContentTxt, '|') FROM (SELECT ContentTxt "
+                                  "FROM Content WHERE ContentWeb > 0 ORDER BY ContentIndex)"),
+             QStringLiteral("unowned|its editor was open|ended"));
 }
 
 void TestNoteFormParagraphs::changeAndDeleteOnAnEmptyListDoNothing() {
@@ -319,7 +395,8 @@ void TestNoteFormParagraphs::textsAreStoredAndShownUnchanged() {
     EditorFixture e;
     QVERIFY(e.Show(site));
     QCOMPARE(e.Memo(), text);
-    // Changed without touching it, and added again as a new paragraph: still the same.
+    // Stored without touching it: still the same. Added again as a new paragraph, it gets
+    // the catalogue's CR LF line breaks.
     e.Click("Button2");
     e.Click("Button1");
     QCOMPARE(e.dialogs.Informations(), QStringList{"记录修改成功"});
@@ -328,12 +405,12 @@ void TestNoteFormParagraphs::textsAreStoredAndShownUnchanged() {
         text.toUtf8());
     QCOMPARE(
         catalogue.ScalarBytes("SELECT ContentTxt FROM Content WHERE ContentIndex > ?", {stored}),
-        text.toUtf8());
+        QString(text).replace("\n", "\r\n").toUtf8());
     e.SelectParagraph(1);
     QCOMPARE(e.Memo(), text);
 }
 
-void TestNoteFormParagraphs::lineBreaksKeepTheirStyle() {
+void TestNoteFormParagraphs::newAndChangedTextsGetCrLf() {
     TempCatalogue catalogue;
     const qint64 site = catalogue.AddSite("site");
     const qint64 windows = catalogue.AddParagraph(site, "from an older\r\ncatalogue\r\n");
@@ -372,7 +449,7 @@ void TestNoteFormParagraphs::lineBreaksKeepTheirStyle() {
         catalogue.ScalarBytes("SELECT ContentTxt FROM Content WHERE ContentIndex = ?", {mixed}),
         QByteArray("mixed\r\nbreaks\nand a lone\rCR"));
 
-    // A LF text stays LF.
+    // A changed LF text is stored with CR LF.
     e.SelectParagraph(1);
     QTest::keyClick(e.form.Memo1, Qt::Key_End, Qt::ControlModifier);
     QTest::keyClick(e.form.Memo1, Qt::Key_Return);
@@ -380,7 +457,15 @@ void TestNoteFormParagraphs::lineBreaksKeepTheirStyle() {
     e.Click("Button2");
     QCOMPARE(
         catalogue.ScalarBytes("SELECT ContentTxt FROM Content WHERE ContentIndex = ?", {plain}),
-        QByteArray("typed\nhere\nmore"));
+        QByteArray("typed\r\nhere\r\nmore"));
+
+    // A text pasted after emptying the area is stored with CR LF too.
+    e.Click("Button5");
+    QApplication::clipboard()->setText("pasted\nlines");
+    e.form.Memo1->paste();
+    e.Click("Button1");
+    QCOMPARE(catalogue.ScalarBytes("SELECT ContentTxt FROM Content ORDER BY ContentIndex DESC"),
+             QByteArray("pasted\r\nlines"));
 }
 
 void TestNoteFormParagraphs::failingStatementsLeaveTheStatedState() {

@@ -1,4 +1,6 @@
 #include "MainForm.h"
+#include "SearchForm.h"
+#include "support/RealMouse.h"
 #include "support/TempCatalogue.h"
 #include "tst_noteform_harness.h"
 
@@ -20,12 +22,13 @@ struct Program {
     TFormMain main;
     TShareDataModule dataModule{dialogs};
     TFormNote note{&dataModule, &main, &opener};
+    TFormSearch search{&main};
     int editorEndings = 0;
     bool leftOpen = false;
 
     Program() {
         main.AttachDataModule(&dataModule);
-        main.AttachForms(&note, nullptr);
+        main.AttachForms(&note, &search);
         QObject::connect(&note, &QDialog::finished, [this] { ++editorEndings; });
     }
     bool Show() {
@@ -34,10 +37,19 @@ struct Program {
     }
 
     // Schedules `steps` to run in the editor once the next command has shown it. An
-    // editor the steps leave open is closed, so a failing test cannot hang.
+    // editor the steps leave open is closed, so a failing test cannot hang. It polls
+    // rather than waits: the command may open the editor from the event loop only once
+    // the click that asked for it has been handled.
     void InEditor(std::function<void()> steps) {
-        QTimer::singleShot(0, &note, [this, steps] {
-            if (!QTest::qWaitFor([this] { return QApplication::activeModalWidget() == &note; }))
+        auto* timer = new QTimer(&note);
+        timer->setInterval(5);
+        QObject::connect(timer, &QTimer::timeout, &note, [this, timer, steps, tries = 0]() mutable {
+            const bool shown = QApplication::activeModalWidget() == &note;
+            if (!shown && ++tries < 1000)
+                return;
+            timer->stop();
+            timer->deleteLater();
+            if (!shown)
                 return;
             steps();
             if (note.isVisible()) {
@@ -45,6 +57,7 @@ struct Program {
                 note.done(TFormNote::kResultCancel);
             }
         });
+        timer->start();
     }
 
     void New() { QTest::mouseClick(main.findChild<QToolButton*>("Button1"), Qt::LeftButton); }
@@ -58,7 +71,7 @@ struct Program {
         QTableView* view = main.DBGridEh1->View();
         const QPoint at =
             row < 0 ? QPoint(5, 5) : view->visualRect(view->model()->index(row, 1)).center();
-        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
+        RealDoubleClick(view->viewport(), at);
     }
     int Rows() const { return main.DBGridEh1->View()->model()->rowCount(); }
     int CurrentRow() const { return main.DBGridEh1->View()->currentIndex().row(); }
@@ -100,6 +113,8 @@ class TestSiteCommands : public QObject {
 private slots:
     void newSiteIsStoredAndTheFirstRowSelected();
     void editKeepsTheSiteSelected();
+    void editedSiteStaysSelectedWhereverThePointerIs_data();
+    void editedSiteStaysSelectedWhereverThePointerIs();
     void cancelWritesAndRefreshesNothing();
     void deleteRemovesTheSiteAndExactlyItsParagraphs();
     void answeringNoChangesNothing();
@@ -108,6 +123,8 @@ private slots:
     void lockedCatalogueDeletesNothing();
     void failedHandOverStoresNoSite();
     void lockedCatalogueStoresNoSite();
+    void noBoxWhileTheFileIsLocked_data();
+    void noBoxWhileTheFileIsLocked();
 };
 
 void TestSiteCommands::newSiteIsStoredAndTheFirstRowSelected() {
@@ -172,6 +189,47 @@ void TestSiteCommands::editKeepsTheSiteSelected() {
     QVERIFY(p.Pane().contains("网站ＰＲ：8"));
     QCOMPARE(catalogue.ScalarText("SELECT WebName FROM Web WHERE WebIndex = 2"),
              QStringLiteral("two renamed"));
+}
+
+// After the refresh the edited row is scrolled into view, so another site is now under
+// the pointer; the list's own handling of the double-click must not select that one.
+void TestSiteCommands::editedSiteStaysSelectedWhereverThePointerIs_data() {
+    QTest::addColumn<QString>("filter");
+    QTest::newRow("scrolled") << QString();
+    QTest::newRow("filtered and scrolled") << QStringLiteral("kept");
+}
+
+void TestSiteCommands::editedSiteStaysSelectedWhereverThePointerIs() {
+    QFETCH(QString, filter);
+    TempCatalogue catalogue;
+    for (int i = 1; i <= 120; ++i)
+        catalogue.AddSite(QStringLiteral("%1 site %2").arg(i % 2 ? "kept" : "other").arg(i));
+    QVERIFY(catalogue.EnterDir());
+    Program p;
+    p.search.NameFilter = filter;
+    QVERIFY(p.Show());
+    QTableView* view = p.main.DBGridEh1->View();
+    view->scrollToBottom();
+    const int row = view->rowAt(view->rowHeight(0) / 2) + 1;
+    QVERIFY(row > 10);
+    const QString name = view->model()->index(row, 1).data().toString();
+    const qint64 site = view->model()->index(row, 0).data().toLongLong();
+    p.InEditor([&] {
+        p.Box("WebPr")->setText("edited");
+        p.Click("Button4");
+    });
+    p.DoubleClick(row);
+    QVERIFY(!p.leftOpen);
+    QCOMPARE(p.editorEndings, 1);
+    QCOMPARE(p.CurrentRow(), row);
+    QCOMPARE(p.main.ADOQuery1.RecNo(), row);
+    QVERIFY(p.Pane().startsWith(QStringLiteral("网站名称：") + name + "\n"));
+    QVERIFY(p.Pane().contains("网站ＰＲ：edited"));
+
+    p.dialogs.QueueYes();
+    p.Delete();
+    QCOMPARE(catalogue.Count("SELECT count(*) FROM Web WHERE WebIndex = ?", {site}), 0);
+    QCOMPARE(catalogue.Count("SELECT count(*) FROM Web"), 119);
 }
 
 void TestSiteCommands::cancelWritesAndRefreshesNothing() {
@@ -377,6 +435,48 @@ void TestSiteCommands::lockedCatalogueStoresNoSite() {
     QCOMPARE(messagesWhileLocked, QStringList{"数据库打开失败"});
     QCOMPARE(catalogue.Count("SELECT count(*) FROM Web"), 1);
     QCOMPARE(ParagraphsOf(catalogue, 1), QStringLiteral("orphan"));
+}
+
+// A box waiting for the user must not keep the file locked: another running copy can
+// store while any of them is up.
+void TestSiteCommands::noBoxWhileTheFileIsLocked_data() {
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("delete, statement fails") << "delete"
+                                             << "ALTER TABLE Content RENAME TO Moved";
+    QTest::newRow("new site, row refused")
+        << "new"
+        << "CREATE TRIGGER Refuse BEFORE INSERT ON Web BEGIN SELECT RAISE(ABORT, 'no'); END";
+}
+
+void TestSiteCommands::noBoxWhileTheFileIsLocked() {
+    QFETCH(QString, command);
+    QFETCH(QString, fault);
+    TempCatalogue catalogue;
+    const qint64 site = catalogue.AddSite("site");
+    catalogue.AddParagraph(site, "text");
+    QVERIFY(catalogue.EnterDir());
+    Program p;
+    QVERIFY(p.Show());
+    QList<bool> writable;
+    p.dialogs.whileShown = [&] { writable << catalogue.WritableNow(); };
+    if (command == "delete") {
+        QVERIFY(catalogue.Exec(fault));
+        p.dialogs.QueueYes();
+        p.Delete();
+    } else {
+        p.InEditor([&] {
+            p.Box("WebName")->setText("changed");
+            QVERIFY(catalogue.Exec(fault));
+            p.Click("Button4");
+        });
+        p.New();
+    }
+    // The confirmation of the delete came before the change began.
+    if (command == "delete")
+        writable.removeFirst();
+    QVERIFY(!writable.isEmpty());
+    QVERIFY(!writable.contains(false));
 }
 
 QTEST_MAIN(TestSiteCommands)

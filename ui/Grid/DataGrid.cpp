@@ -6,9 +6,12 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QMetaObject>
 #include <QPainter>
 #include <QScrollBar>
 #include <QVBoxLayout>
+
+#include <functional>
 
 namespace {
 
@@ -44,6 +47,24 @@ protected:
 
 private:
     QTableView* view_;
+};
+
+// The list view, telling of a double-click only once it has finished with the event: its
+// own handling of that click selects the row under the pointer, and must not come after
+// a command that reopened the list and moved its selection elsewhere.
+class GridView : public QTableView {
+public:
+    GridView(QWidget* parent, std::function<void()> doubleClicked)
+        : QTableView(parent), doubleClicked_(std::move(doubleClicked)) {}
+
+protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override {
+        QTableView::mouseDoubleClickEvent(event);
+        doubleClicked_();
+    }
+
+private:
+    std::function<void()> doubleClicked_;
 };
 
 // A paragraph of many lines or megabytes still needs only one short line in a cell.
@@ -116,7 +137,8 @@ Qt::ItemFlags QueryModel::flags(const QModelIndex& index) const {
     return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
 }
 
-DataGrid::DataGrid(QWidget* parent) : QWidget(parent), view_(new QTableView(this)) {
+DataGrid::DataGrid(QWidget* parent)
+    : QWidget(parent), view_(new GridView(this, [this] { ViewDoubleClicked(); })) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -249,12 +271,21 @@ void DataGrid::PlaceFooter() {
     }
 }
 
+// The command runs once the event is wholly handled, on the row that was current at the
+// double-click, even if something moved the list's row in between.
+void DataGrid::ViewDoubleClicked() {
+    doubleClicked_ = view_->currentIndex();
+    QMetaObject::invokeMethod(this, "DoubleClickHandled", Qt::QueuedConnection);
+}
+
+void DataGrid::DoubleClickHandled() {
+    if (query_ && doubleClicked_.isValid() && query_->RecNo() != doubleClicked_.row())
+        query_->MoveTo(doubleClicked_.row());
+    emit DblClick();
+}
+
 bool DataGrid::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == view_->viewport()) {
-        if (event->type() == QEvent::MouseButtonDblClick)
-            emit DblClick();
-        else if (event->type() == QEvent::Resize)
-            PlaceFooter();
-    }
+    if (watched == view_->viewport() && event->type() == QEvent::Resize)
+        PlaceFooter();
     return QWidget::eventFilter(watched, event);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QPersistentModelIndex>
 #include <QPointer>
 #include <QString>
 #include <QTableView>
@@ -60,7 +61,7 @@ public:
     int CurrentRow() const;
 
 signals:
-    // A double-click anywhere on the grid, rows or not.
+    // A double-click anywhere on the grid, rows or not, once the view has handled it.
     void DblClick();
 
 protected:
@@ -69,6 +70,8 @@ protected:
 private:
     void QueryChanged();
     void QueryScrolled();
+    void ViewDoubleClicked();
+    Q_INVOKABLE void DoubleClickHandled();
     void ViewRowChanged(const QModelIndex& current);
     void UpdateFooter();
     void PlaceFooter();
@@ -79,4 +82,5 @@ private:
     QWidget* footer_;
     std::vector<QLabel*> footerCells_;
     bool syncing_ = false;
+    QPersistentModelIndex doubleClicked_;
 };

@@ -189,34 +189,34 @@ void TFormMain::ActionDeleteExecute() {
 
     // The site and its paragraphs go together or not at all: a failure half-way would
     // otherwise leave a site that has lost some of its paragraphs.
-    Transaction transaction(dataModule_->ADOConnection1);
-    if (!transaction.Begin(nullptr)) {
-        Messages().Information(kOpenFailure);
+    WriteAction action(dataModule_->ADOConnection1, Messages());
+    if (!action.Begin())
         return;
-    }
     Query& site = dataModule_->ADOQueryTemp;
     Query& paragraphs = dataModule_->ADOQueryTemp2;
     if (!OpenQuery(site, QStringLiteral("Select * From Web Where WebIndex = ") + id, kOpenFailure,
-                   Messages()))
+                   action.Messages()))
         return;
     if (site.RecordCount() == 0)
         return;
     if (!OpenQuery(paragraphs, QStringLiteral("Select * From Content Where ContentWeb = ") + id,
-                   kOpenFailure, Messages()))
+                   kOpenFailure, action.Messages()))
         return;
     QString error;
     while (paragraphs.RecordCount() > 0) {
         paragraphs.First();
         if (!paragraphs.Delete(&error)) {
-            Messages().ErrorReport(error);
+            action.Messages().ErrorReport(error);
             return;
         }
     }
     site.First();
-    if (!site.Delete(&error) || !transaction.Commit(&error)) {
-        Messages().ErrorReport(error);
+    if (!site.Delete(&error)) {
+        action.Messages().ErrorReport(error);
         return;
     }
+    if (!action.Commit())
+        return;
     Messages().Information(QStringLiteral("记录删除成功"));
     RefreshSiteList();
 }

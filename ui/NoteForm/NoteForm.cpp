@@ -6,6 +6,7 @@
 #include "Dialogs.h"
 #include "PublicFunction.h"
 #include "ShareDM.h"
+#include "SiteBoxes.h"
 #include "ui_NoteForm.h"
 
 #include <QCloseEvent>
@@ -15,12 +16,17 @@
 #include <QTableView>
 #include <QTextDocument>
 
+#include <array>
 #include <limits>
 
 namespace {
 
 const QString kContentTxt = QStringLiteral("ContentTxt");
 const QString kContentIndex = QStringLiteral("ContentIndex");
+const QString kPending = QStringLiteral("Select * From Content Where ContentWeb = 0");
+const QString kSiteGone = QStringLiteral("该网站已不存在");
+const QString kSiteUnread = QStringLiteral("未能读取该网站的记录，不能保存");
+const QString kSaveTitle = QStringLiteral("保存确认");
 
 QString SiteStatement(int webIndex) {
     return QStringLiteral("Select * From Web Where WebIndex = ") + QString::number(webIndex);
@@ -47,39 +53,41 @@ TFormNote::TFormNote(TShareDataModule* dataModule, QWidget* parent, DesktopOpene
                    Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(kClientWidth, kClientHeight);
 
-    fields_ = {{{ui_->WebName, QStringLiteral("WebName")},
-                {ui_->WebUrl, QStringLiteral("WebUrl")},
-                {ui_->WebPr, QStringLiteral("WebPr")},
-                {ui_->User1, QStringLiteral("WebUser1")},
-                {ui_->Key1, QStringLiteral("WebKey1")},
-                {ui_->User2, QStringLiteral("WebUser2")},
-                {ui_->Key2, QStringLiteral("WebKey2")},
-                {ui_->User3, QStringLiteral("WebUser3")},
-                {ui_->Key3, QStringLiteral("WebKey3")},
-                {ui_->SonName1, QStringLiteral("WebSonName1")},
-                {ui_->SonPage1, QStringLiteral("WebSonPage1")},
-                {ui_->SonName2, QStringLiteral("WebSonName2")},
-                {ui_->SonPage2, QStringLiteral("WebSonPage2")},
-                {ui_->SonName3, QStringLiteral("WebSonName3")},
-                {ui_->SonPage3, QStringLiteral("WebSonPage3")},
-                {ui_->SonName4, QStringLiteral("WebSonName4")},
-                {ui_->SonPage4, QStringLiteral("WebSonPage4")},
-                {ui_->SonName5, QStringLiteral("WebSonName5")},
-                {ui_->SonPage5, QStringLiteral("WebSonPage5")},
-                {ui_->SonName6, QStringLiteral("WebSonName6")},
-                {ui_->SonPage6, QStringLiteral("WebSonPage6")},
-                {ui_->SonName7, QStringLiteral("WebSonName7")},
-                {ui_->SonPage7, QStringLiteral("WebSonPage7")},
-                {ui_->SonName8, QStringLiteral("WebSonName8")},
-                {ui_->SonPage8, QStringLiteral("WebSonPage8")}}};
+    // Named as the user knows them: by their label, and where a label stands for several
+    // boxes, by which one.
+    const auto account = [](const char* what, int n) {
+        return QStringLiteral("网站帐号（%1%2）").arg(QString::fromUtf8(what)).arg(n);
+    };
+    const std::array<const char*, 8> numbers = {"一", "二", "三", "四", "五", "六", "七", "八"};
+    std::vector<SiteBoxes::Box> boxes = {
+        {ui_->WebName, QStringLiteral("WebName"), QStringLiteral("网站名称")},
+        {ui_->WebUrl, QStringLiteral("WebUrl"), QStringLiteral("网站地址")},
+        {ui_->WebPr, QStringLiteral("WebPr"), QStringLiteral("网站ＰＲ")},
+        {ui_->User1, QStringLiteral("WebUser1"), account("帐号", 1)},
+        {ui_->Key1, QStringLiteral("WebKey1"), account("密码", 1)},
+        {ui_->User2, QStringLiteral("WebUser2"), account("帐号", 2)},
+        {ui_->Key2, QStringLiteral("WebKey2"), account("密码", 2)},
+        {ui_->User3, QStringLiteral("WebUser3"), account("帐号", 3)},
+        {ui_->Key3, QStringLiteral("WebKey3"), account("密码", 3)}};
+    for (int n = 1; n <= 8; ++n) {
+        const QString page = QStringLiteral("子页面") + QString::fromUtf8(numbers[n - 1]);
+        boxes.push_back({findChild<QLineEdit*>(QStringLiteral("SonName%1").arg(n)),
+                         QStringLiteral("WebSonName%1").arg(n), page});
+        boxes.push_back({findChild<QLineEdit*>(QStringLiteral("SonPage%1").arg(n)),
+                         QStringLiteral("WebSonPage%1").arg(n),
+                         QStringLiteral("页面地址（%1）").arg(page)});
+    }
     // A line edit cuts its text at 32767 characters unless told otherwise, which would
     // silently shorten a long address or note when the site is stored again.
-    for (const Field& field : fields_)
-        field.box->setMaxLength(std::numeric_limits<int>::max());
+    for (const SiteBoxes::Box& box : boxes)
+        box.edit->setMaxLength(std::numeric_limits<int>::max());
+    boxes_ = std::make_unique<SiteBoxes>(std::move(boxes));
 
     ADOQuery1.setObjectName(QStringLiteral("ADOQuery1"));
-    if (dataModule_)
+    if (dataModule_) {
         dataModule_->Bind(ADOQuery1);
+        pending_ = std::make_unique<PendingParagraphs>(dataModule_->ADOConnection1);
+    }
     DBGridEh1->SetQuery(&ADOQuery1,
                         {{kContentTxt, QStringLiteral("段落内容"), 100, QString(), true}});
     connect(&ADOQuery1, &Query::AfterScroll, this, &TFormNote::ADOQuery1AfterScroll);
@@ -128,35 +136,46 @@ void TFormNote::FormShow() {
     if (!dataModule_)
         return;
     if (EditIndex != 0) {
+        siteRead_ = SiteRead::Unread;
         Query& site = dataModule_->ADOQueryTemp;
         if (!OpenQuery(site, SiteStatement(EditIndex), kOpenFailure, Messages())) {
-            // The boxes would still hold the previously edited site; emptied, an OK
-            // cannot store that site's texts over this one.
-            ClearFields();
+            // The boxes would still hold the previously edited site; emptied, nobody
+            // takes them for this site's texts.
+            boxes_->Clear();
             return;
         }
+        siteRead_ = SiteRead::Missing;
         if (site.RecordCount() > 0) {
             site.First();
-            for (const Field& field : fields_) {
-                field.box->setText(site.AsString(field.column));
-                field.box->setCursorPosition(0);
-            }
+            boxes_->Fill(site);
+            siteRead_ = SiteRead::Read;
         }
     } else {
-        ClearFields();
+        boxes_->Clear();
+        siteRead_ = SiteRead::Read;
+        ClaimLeftBehind();
     }
     ui_->WebName->setFocus();
     LoadParagraphs();
 }
 
-void TFormNote::ClearFields() {
-    for (const Field& field : fields_)
-        field.box->clear();
-}
-
-void TFormNote::WriteFields(Query& site) const {
-    for (const Field& field : fields_)
-        site.SetField(field.column, field.box->text());
+// Pending paragraphs left behind by an ended run go to the new-site editor that lists
+// them first, and become its own so that another copy's closing cannot delete them
+// from under it.
+void TFormNote::ClaimLeftBehind() {
+    Query& leftBehind = dataModule_->ADOQueryTemp;
+    if (!OpenQuery(leftBehind, kPending + pending_->LeftBehindClause(), kOpenFailure, Messages()) ||
+        leftBehind.RecordCount() == 0)
+        return;
+    WriteAction action(dataModule_->ADOConnection1, Messages());
+    QString error;
+    if (!action.Begin())
+        return;
+    if (!pending_->ClaimLeftBehind(&error)) {
+        action.Messages().ErrorReport(error);
+        return;
+    }
+    action.Commit();
 }
 
 void TFormNote::Button4Click() {
@@ -167,63 +186,102 @@ void TFormNote::Button4Click() {
         ui_->WebName->setFocus();
         return;
     }
-    const bool stored = EditIndex != 0 ? StoreSite() : StoreNewSite();
+    if (EditIndex != 0 && siteRead_ != SiteRead::Read) {
+        Messages().Information(siteRead_ == SiteRead::Missing ? kSiteGone : kSiteUnread);
+        return;
+    }
+    const bool stored = EditIndex != 0 ? StoreSite() : StoreNewSite(true);
     if (stored)
         done(kResultOk);
 }
 
+// Writes the boxes the user changed, and only those, so that a change another running
+// copy stored meanwhile in another column stays. Where the other copy changed one of the
+// same columns, the user decides; the question is asked with the file unlocked, and the
+// comparison is made again afterwards in case that copy stored once more meanwhile.
 bool TFormNote::StoreSite() {
-    Query& site = dataModule_->ADOQueryTemp;
-    if (!OpenQuery(site, SiteStatement(EditIndex), kOpenFailure, Messages()))
-        return false;
-    // Another running copy may have deleted the site meanwhile: nothing to write.
-    if (site.RecordCount() == 0)
+    std::vector<int> changed = boxes_->Changed();
+    for (;;) {
+        WriteAction action(dataModule_->ADOConnection1, Messages());
+        if (!action.Begin())
+            return false;
+        Query& site = dataModule_->ADOQueryTemp;
+        if (!OpenQuery(site, SiteStatement(EditIndex), kOpenFailure, action.Messages()))
+            return false;
+        if (site.RecordCount() == 0) {
+            action.End();
+            return OfferAsNewSite();
+        }
+        site.First();
+        const std::vector<int> conflicts = boxes_->ChangedElsewhere(site, changed);
+        if (!conflicts.empty()) {
+            action.End();
+            const bool overwrite = Messages().Confirm(
+                QStringLiteral("以下内容在您编辑期间已被修改：%1。\n是否用您填写的内容覆盖？")
+                    .arg(boxes_->Labels(conflicts).join(QStringLiteral("、"))),
+                kSaveTitle);
+            for (int box : conflicts) {
+                if (overwrite) {
+                    boxes_->Overwrite(box, site);
+                } else {
+                    boxes_->KeepStored(box, site);
+                    std::erase(changed, box);
+                }
+            }
+            continue;
+        }
+        site.Edit();
+        boxes_->Write(site, changed);
+        QString error;
+        if (!site.Post(&error)) {
+            site.Cancel();
+            action.Messages().ErrorReport(error);
+            return false;
+        }
+        if (!action.Commit())
+            return false;
+        Messages().Information(QStringLiteral("记录修改成功"));
         return true;
-    site.First();
-    site.Edit();
-    WriteFields(site);
-    QString error;
-    if (!site.Post(&error)) {
-        site.Cancel();
-        Messages().ErrorReport(error);
-        return false;
     }
-    Messages().Information(QStringLiteral("记录修改成功"));
-    return true;
 }
 
-bool TFormNote::StoreNewSite() {
+// The site was deleted by another running copy while this editor showed it. Its texts
+// are still in the boxes; they are stored again only as a new site, if the user says so.
+bool TFormNote::OfferAsNewSite() {
+    if (!Messages().Confirm(kSiteGone + QStringLiteral("。是否把这些内容存为新网站？"), kSaveTitle))
+        return false;
+    return StoreNewSite(false);
+}
+
+bool TFormNote::StoreNewSite(bool takeParagraphs) {
     // The new record and the hand-over of its paragraphs are one change: were the
     // hand-over to fail after the record was stored, the editor would stay open on a
     // site that already exists, and a second OK would store it twice.
-    Transaction transaction(dataModule_->ADOConnection1);
-    QString error;
-    if (!transaction.Begin(&error)) {
-        Messages().Information(kOpenFailure);
+    WriteAction action(dataModule_->ADOConnection1, Messages());
+    if (!action.Begin())
         return false;
-    }
     Query& site = dataModule_->ADOQueryTemp;
-    if (!OpenQuery(site, QStringLiteral("Select * From Web"), kOpenFailure, Messages()))
+    if (!OpenQuery(site, QStringLiteral("Select * From Web"), kOpenFailure, action.Messages()))
         return false;
     site.Append();
-    WriteFields(site);
+    boxes_->WriteAll(site);
+    QString error;
     if (!site.Post(&error)) {
         site.Cancel();
-        Messages().ErrorReport(error);
+        action.Messages().ErrorReport(error);
         return false;
     }
-    if (!ReparentOrphans(site.AsInteger(QStringLiteral("WebIndex"))))
+    if (takeParagraphs &&
+        !ReparentOrphans(site.AsInteger(QStringLiteral("WebIndex")), action.Messages()))
         return false;
-    if (!transaction.Commit(&error)) {
-        Messages().ErrorReport(error);
-        return false;
-    }
-    return true;
+    return action.Commit();
 }
 
-bool TFormNote::ReparentOrphans(qint64 webIndex) {
+// Hands this copy's pending paragraphs, those the user saw listed, to the new site.
+bool TFormNote::ReparentOrphans(qint64 webIndex, Dialogs& messages) {
     Query& orphans = dataModule_->ADOQueryTemp2;
-    if (!OpenQuery(orphans, ParagraphsOf(EditIndex), kOpenFailure, Messages()))
+    if (!OpenQuery(orphans, ParagraphsOf(EditIndex) + pending_->MineClause(), kOpenFailure,
+                   messages))
         return false;
     QString error;
     for (orphans.First(); !orphans.Eof(); orphans.Next()) {
@@ -231,10 +289,11 @@ bool TFormNote::ReparentOrphans(qint64 webIndex) {
         orphans.SetField(QStringLiteral("ContentWeb"), webIndex);
         if (!orphans.Post(&error)) {
             orphans.Cancel();
-            Messages().ErrorReport(error);
+            messages.ErrorReport(error);
             return false;
         }
     }
+    pending_->Tidy();
     return true;
 }
 
@@ -264,21 +323,34 @@ void TFormNote::keyPressEvent(QKeyEvent* event) {
         QDialog::keyPressEvent(event);
 }
 
+// Removes this copy's pending paragraphs and those left behind by ended runs; another
+// running copy's stay. Most closings find none, and then leave the file unlocked.
 void TFormNote::FormClose() {
     if (!dataModule_)
         return;
     Query& orphans = dataModule_->ADOQueryTemp;
-    if (!OpenQuery(orphans, QStringLiteral("Select * From Content Where ContentWeb = 0"),
-                   kOpenFailure, Messages()))
+    if (!OpenQuery(orphans, kPending + pending_->NotOthersClause(), kOpenFailure, Messages()) ||
+        orphans.RecordCount() == 0)
+        return;
+    WriteAction action(dataModule_->ADOConnection1, Messages());
+    if (!action.Begin())
         return;
     QString error;
+    if (!pending_->ClaimLeftBehind(&error)) {
+        action.Messages().ErrorReport(error);
+        return;
+    }
+    if (!OpenQuery(orphans, kPending + pending_->MineClause(), kOpenFailure, action.Messages()))
+        return;
     for (orphans.First(); !orphans.Eof(); orphans.First()) {
         // A refused delete would leave the row first for ever.
         if (!orphans.Delete(&error)) {
-            Messages().ErrorReport(error);
+            action.Messages().ErrorReport(error);
             return;
         }
     }
+    pending_->Tidy();
+    action.Commit();
 }
 
 void TFormNote::OpenAddress(const QLineEdit* box) {
@@ -290,7 +362,9 @@ void TFormNote::OpenAddress(const QLineEdit* box) {
 void TFormNote::LoadParagraphs() {
     if (!dataModule_)
         return;
-    if (!OpenQuery(ADOQuery1, ParagraphsOf(EditIndex) + QStringLiteral(" Order By ContentIndex"),
+    const QString mine = EditIndex == 0 ? pending_->MineClause() : QString();
+    if (!OpenQuery(ADOQuery1,
+                   ParagraphsOf(EditIndex) + mine + QStringLiteral(" Order By ContentIndex"),
                    kOpenFailure, Messages()))
         return;
     // A non-empty open has already made the first paragraph current and shown it.
@@ -307,28 +381,48 @@ void TFormNote::ADOQuery1AfterScroll() {
         SetMemoText(ADOQuery1.AsString(kContentTxt));
 }
 
+// The paragraph is stored only under a site that exists, checked in the same change,
+// and a paragraph for a new site is marked as this copy's as it is stored.
 void TFormNote::Button1Click() {
     if (!dataModule_)
         return;
+    WriteAction action(dataModule_->ADOConnection1, Messages());
+    if (!action.Begin())
+        return;
+    if (EditIndex != 0) {
+        Query& site = dataModule_->ADOQueryTemp2;
+        if (!OpenQuery(site, SiteStatement(EditIndex), kOpenFailure, action.Messages()))
+            return;
+        if (site.RecordCount() == 0) {
+            action.Messages().Information(kSiteGone + QStringLiteral("，段落未保存"));
+            return;
+        }
+    }
     Query& paragraphs = dataModule_->ADOQueryTemp;
-    if (!OpenQuery(paragraphs, QStringLiteral("Select * From Content"), kOpenFailure, Messages()))
+    if (!OpenQuery(paragraphs, QStringLiteral("Select * From Content"), kOpenFailure,
+                   action.Messages()))
         return;
     paragraphs.Append();
     paragraphs.SetField(QStringLiteral("ContentWeb"), EditIndex);
-    paragraphs.SetField(kContentTxt, MemoText());
+    paragraphs.SetField(kContentTxt, MemoText(true));
     QString error;
     if (!paragraphs.Post(&error)) {
         paragraphs.Cancel();
-        Messages().ErrorReport(error);
+        action.Messages().ErrorReport(error);
         return;
     }
-    LoadParagraphs();
+    if (EditIndex == 0 && !pending_->Own(paragraphs.AsInteger(kContentIndex), &error)) {
+        action.Messages().ErrorReport(error);
+        return;
+    }
+    if (action.Commit())
+        LoadParagraphs();
 }
 
 void TFormNote::Button2Click() {
     if (!HasCurrentParagraph())
         return;
-    const QString text = MemoText();
+    const QString text = MemoText(false);
     ADOQuery1.Edit();
     ADOQuery1.SetField(kContentTxt, text);
     QString error;
@@ -380,11 +474,11 @@ QString TFormNote::ShownMemoText() const {
     return Memo1->document()->toRawText().replace(QChar::ParagraphSeparator, u'\n');
 }
 
-QString TFormNote::MemoText() const {
+// A new or changed paragraph gets the CR LF line breaks of the catalogue's other texts,
+// whatever the text area showed before; one stored untouched stays exactly as it was.
+QString TFormNote::MemoText(bool newParagraph) const {
     QString shown = ShownMemoText();
-    if (shown == memoShown_)
+    if (!newParagraph && shown == memoShown_)
         return memoSource_;
-    if (memoSource_.contains(QLatin1String("\r\n")))
-        shown.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-    return shown;
+    return shown.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
 }

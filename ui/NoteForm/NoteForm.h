@@ -1,11 +1,11 @@
 #pragma once
 
+#include "PendingParagraphs.h"
 #include "Query.h"
 
 #include <QDialog>
 #include <QString>
 
-#include <array>
 #include <memory>
 
 namespace Ui {
@@ -17,6 +17,7 @@ class Dialogs;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class SiteBoxes;
 class TShareDataModule;
 
 // The modal editor of one site record and its paragraphs. exec() returns 1 when OK ran
@@ -62,35 +63,34 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    // A text box and the Web column it holds, in the order the columns are written.
-    struct Field {
-        QLineEdit* box;
-        QString column;
-    };
+    // What the showing learnt of the site being edited: only a site whose row was read
+    // may be stored, since the boxes hold its texts and nobody else's.
+    enum class SiteRead { Read, Missing, Unread };
 
     void FormShow();
     void FormClose();
     void ADOQuery1AfterScroll();
     bool StoreSite();
-    bool StoreNewSite();
-    bool ReparentOrphans(qint64 webIndex);
-    void WriteFields(Query& site) const;
-    void ClearFields();
+    bool StoreNewSite(bool takeParagraphs);
+    bool OfferAsNewSite();
+    bool ReparentOrphans(qint64 webIndex, Dialogs& messages);
+    void ClaimLeftBehind();
     bool HasCurrentParagraph() const;
     void OpenAddress(const QLineEdit* box);
     void SetMemoText(const QString& text);
     QString ShownMemoText() const;
-    QString MemoText() const;
+    QString MemoText(bool newParagraph) const;
     Dialogs& Messages() const;
 
     std::unique_ptr<Ui::TFormNote> ui_;
     TShareDataModule* dataModule_;
     std::unique_ptr<DesktopOpener> ownOpener_;
     DesktopOpener* opener_;
-    std::array<Field, 25> fields_;
+    std::unique_ptr<SiteBoxes> boxes_;
+    std::unique_ptr<PendingParagraphs> pending_;
+    SiteRead siteRead_ = SiteRead::Unread;
     // The paragraph text last put into Memo1 and how Memo1 showed it: the text box
-    // turns every line break into LF, so an untouched text is written back as it came
-    // and a changed one keeps the CR LF breaks of the text it started from.
+    // turns every line break into LF, so an untouched text is written back as it came.
     QString memoSource_;
     QString memoShown_;
 };
