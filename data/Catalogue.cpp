@@ -105,7 +105,8 @@ bool CheckSchema(sqlite3* db, QString* error) {
     return true;
 }
 
-bool OpenExisting(const QString& path, Access access, sqlite3** db, QString* error) {
+bool OpenExisting(const QString& path, Access access, sqlite3** db, QString* error,
+                  const std::function<int(sqlite3*)>& setUp) {
     *db = nullptr;
     sqlite3* handle = nullptr;
     // Never SQLITE_OPEN_CREATE: a missing catalogue must stay missing.
@@ -114,6 +115,8 @@ bool OpenExisting(const QString& path, Access access, sqlite3** db, QString* err
     if (rc == SQLITE_OK) {
         sqlite3_extended_result_codes(handle, 1);
         sqlite3_busy_timeout(handle, kBusyTimeoutMs);
+        if (setUp)
+            rc = setUp(handle);
     }
     QString failure;
     if (rc != SQLITE_OK)

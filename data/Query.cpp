@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -89,6 +90,8 @@ void Query::ClearSql() {
 
 bool Query::Open(QString* error) {
     Close();
+    const bool skipRows = std::exchange(skipRows_, false);
+    Connection::WaitScope scope(connection_);
     QString failure;
     auto fail = [&](const QString& text) {
         if (error)
@@ -143,15 +146,20 @@ bool Query::Open(QString* error) {
             keyColumn = i;
     }
 
-    // One step tells whether there are rows; reading them waits until somebody asks.
-    const int rc = sqlite3_step(st);
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
-        return fail(ErrorOf(db));
-    const bool hasRows = rc == SQLITE_ROW;
-    rows_.Reset(columns);
-    fetched_ = !hasRows;
-    inserted_.clear();
-    currentInserted_ = false;
+    // Every row is read now, each step checked: a failure half-way must fail the open,
+    // never leave a result that looks complete.
+    RowStore rows;
+    rows.Reset(columns);
+    if (!skipRows) {
+        int rc;
+        while ((rc = sqlite3_step(st)) == SQLITE_ROW)
+            if (!rows.AppendFromStatement(st))
+                return fail(ErrorOf(db));
+        if (rc != SQLITE_DONE)
+            return fail(ErrorOf(db));
+    }
+    const bool hasRows = rows.Count() > 0;
+    rows_ = std::move(rows);
 
     names_ = std::move(names);
     index_.clear();
@@ -161,72 +169,23 @@ bool Query::Open(QString* error) {
     table_ = oneTable ? table : QString();
     keyColumn_ = oneTable ? keyColumn : -1;
     state_ = State::Browse;
-    current_ = -1;
-    eof_ = true;
-    if (hasRows) {
-        current_ = 0;
-        eof_ = false;
-    }
+    current_ = hasRows ? 0 : -1;
+    eof_ = !hasRows;
     emit DataChanged();
     if (hasRows)
         Scrolled();
     return true;
 }
 
-// Runs the statement again and keeps every row, except those inserted through this
-// cursor meanwhile: they stay at the end, in the order they were stored. Nothing else
-// has changed the file in between but the same user action.
-void Query::EnsureFetched() const {
-    if (fetched_)
-        return;
-    fetched_ = true;
-    RowStore fresh;
-    fresh.Reset(rows_.Columns());
-    QString failure;
-    sqlite3* db = connection_ && connection_->Open(&failure) ? connection_->Handle() : nullptr;
-    if (db) {
-        Statement statement(db, sql_, &failure);
-        bool ok = static_cast<bool>(statement);
-        for (int i = 0; ok && i < parameters_.size(); ++i)
-            ok = Bind(statement.get(), i + 1, parameters_[i]);
-        while (ok && sqlite3_step(statement.get()) == SQLITE_ROW) {
-            if (keyColumn_ >= 0 && !inserted_.empty() &&
-                std::find(inserted_.begin(), inserted_.end(),
-                          sqlite3_column_int64(statement.get(), keyColumn_)) != inserted_.end())
-                continue;
-            fresh.AppendFromStatement(statement.get());
-        }
-    }
-    const int readRows = fresh.Count();
-    for (int row = 0; row < rows_.Count(); ++row)
-        fresh.AppendCopy(rows_, row);
-    if (currentInserted_)
-        current_ += readRows;
-    if (beforeInsertInserted_)
-        beforeInsert_ += readRows;
-    beforeInsertInserted_ = false;
-    rows_ = std::move(fresh);
-    inserted_.clear();
-    currentInserted_ = false;
-    if (current_ >= rows_.Count()) {
-        current_ = rows_.Count() - 1;
-        eof_ = current_ < 0;
-    }
-}
-
 int Query::Row() const {
-    if (!currentInserted_)
-        EnsureFetched();
     return current_ >= 0 && current_ < rows_.Count() ? current_ : -1;
 }
 
 int Query::RecordCount() const {
-    EnsureFetched();
     return rows_.Count();
 }
 
 int Query::RecNo() const {
-    EnsureFetched();
     return current_;
 }
 
@@ -235,9 +194,6 @@ void Query::Close() {
         return;
     state_ = State::Inactive;
     rows_.Reset(0);
-    fetched_ = true;
-    inserted_.clear();
-    currentInserted_ = false;
     names_.clear();
     index_.clear();
     origins_.clear();
@@ -255,7 +211,6 @@ void Query::Scrolled() {
 void Query::First() {
     if (!Active())
         return;
-    EnsureFetched();
     const bool dropped = Discard();
     if (rows_.Count() == 0) {
         current_ = -1;
@@ -274,7 +229,6 @@ void Query::First() {
 void Query::Next() {
     if (!Active())
         return;
-    EnsureFetched();
     const bool dropped = Discard();
     if (current_ + 1 < rows_.Count()) {
         ++current_;
@@ -303,7 +257,6 @@ bool Query::Locate(const QString& field, const QVariant& value) {
     if (!Active() || column < 0)
         return false;
     const bool dropped = Discard();
-    EnsureFetched();
     const bool byNumber = value.typeId() != QMetaType::QString;
     const qint64 number = value.toLongLong();
     const QString text = value.toString();
@@ -366,14 +319,12 @@ bool Query::IsNull(const QString& field) const {
 }
 
 QString Query::TextAt(int row, int column) const {
-    EnsureFetched();
     if (row < 0 || row >= rows_.Count() || column < 0 || column >= rows_.Columns())
         return QString();
     return rows_.TextAt(row, column);
 }
 
 void Query::Edit() {
-    EnsureFetched();
     if (state_ != State::Browse || current_ < 0 || current_ >= rows_.Count())
         return;
     state_ = State::Edit;
@@ -387,8 +338,6 @@ void Query::Append() {
         return;
     Discard();
     beforeInsert_ = current_;
-    beforeInsertInserted_ = currentInserted_;
-    currentInserted_ = !fetched_;
     state_ = State::Insert;
     buffer_.assign(FieldCount(), QVariant());
     dirty_.assign(FieldCount(), false);
@@ -422,7 +371,6 @@ bool Query::Discard() {
     const bool dropped = state_ == State::Insert;
     if (dropped) {
         current_ = beforeInsert_;
-        currentInserted_ = beforeInsertInserted_;
         eof_ = current_ < 0;
     }
     if (state_ == State::Edit || state_ == State::Insert)
@@ -455,6 +403,7 @@ bool Query::CheckWritable(QString* error) {
 bool Query::Post(QString* error) {
     if (state_ != State::Edit && state_ != State::Insert)
         return true;
+    Connection::WaitScope scope(connection_);
     if (!CheckWritable(error))
         return false;
     const bool stored = state_ == State::Edit ? StoreEdit(error) : StoreInsert(error);
@@ -493,11 +442,11 @@ bool Query::Reread(int row, qint64 key, QString* error) {
                                        : ErrorOf(db);
         return false;
     }
-    if (row < rows_.Count())
-        rows_.ReplaceFromStatement(row, statement.get());
-    else
-        rows_.AppendFromStatement(statement.get());
-    return true;
+    const bool kept = row < rows_.Count() ? rows_.ReplaceFromStatement(row, statement.get())
+                                          : rows_.AppendFromStatement(statement.get());
+    if (!kept && error)
+        *error = ErrorOf(db);
+    return kept;
 }
 
 bool Query::StoreEdit(QString* error) {
@@ -582,10 +531,6 @@ bool Query::StoreInsert(QString* error) {
     const qint64 key = sqlite3_last_insert_rowid(db);
     if (!Reread(rows_.Count(), key, error))
         return false;
-    if (!fetched_) {
-        inserted_.push_back(key);
-        currentInserted_ = true;
-    }
     current_ = rows_.Count() - 1;
     eof_ = false;
     return true;
@@ -596,12 +541,12 @@ bool Query::Delete(QString* error) {
         Scrolled();
         return true;
     }
-    EnsureFetched();
     if (state_ != State::Browse || current_ < 0 || current_ >= rows_.Count()) {
         if (error)
             *error = QStringLiteral("there is no row to delete");
         return false;
     }
+    Connection::WaitScope scope(connection_);
     if (!CheckWritable(error))
         return false;
     sqlite3* db = connection_->Handle();

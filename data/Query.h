@@ -12,12 +12,11 @@
 
 class Connection;
 
-// A select statement and its result as an updatable snapshot. Opening runs the
-// statement to its first row only; every row is read together the first time anything
-// asks for a row, a move or the row count, and from then on the result is not evaluated
-// again: scrolling never goes back to the file. Every window reads its result within
-// the action that opened it, so this is the state of the file at that action. A result
-// opened only to insert into (a whole table, say) is never read at all, which keeps
+// A select statement and its result as an updatable snapshot. Opening reads the whole
+// result, checking every step, so a lock, an I/O error or a damaged page anywhere in it
+// fails the open instead of passing for a shorter result; from then on the result is
+// not evaluated again and scrolling never goes back to the file. A result opened only
+// to insert into (a whole table, say) is asked to read no rows at all, which keeps
 // adding a paragraph instant however large the catalogue is. Edits, inserts and
 // deletes are written through to the file immediately and mirrored in the snapshot.
 class Query : public QObject {
@@ -38,6 +37,9 @@ public:
 
     bool Open(QString* error);
     void Close();
+    // The next Open prepares its statement but reads none of its rows: for a result
+    // opened only to insert into. Such a result holds only the rows inserted through it.
+    void SkipRowsOnNextOpen() { skipRows_ = true; }
     bool Active() const { return state_ != State::Inactive; }
     State GetState() const { return state_; }
 
@@ -86,26 +88,19 @@ private:
     bool Reread(int row, qint64 key, QString* error);
     QVariant BufferedValue(int column) const;
     void Scrolled();
-    bool Fetched() const { return fetched_; }
-    void EnsureFetched() const;
     int Row() const;
 
     Connection* connection_ = nullptr;
     QString sql_;
     QVariantList parameters_;
     State state_ = State::Inactive;
+    bool skipRows_ = false;
     std::vector<QString> names_;
     QHash<QString, int> index_;
 
-    // Until the result is read, rows_ holds only the rows inserted through this cursor
-    // (keys in inserted_), and current_ means the result's first row (0) or none (-1),
-    // unless currentInserted_ says it points at one of those rows.
-    mutable RowStore rows_;
-    mutable bool fetched_ = true;
-    mutable std::vector<qint64> inserted_;
-    mutable bool currentInserted_ = false;
-    mutable int current_ = -1;
-    mutable bool eof_ = true;
+    RowStore rows_;
+    int current_ = -1;
+    bool eof_ = true;
 
     // Where stores go: the one table every column comes from, and its key column.
     QString table_;
@@ -116,6 +111,5 @@ private:
     std::vector<QVariant> buffer_;
     std::vector<bool> dirty_;
     QString fieldError_;
-    mutable int beforeInsert_ = -1;
-    mutable bool beforeInsertInserted_ = false;
+    int beforeInsert_ = -1;
 };

@@ -67,11 +67,16 @@ const char* RowStore::Build(sqlite3_stmt* statement) {
             cell.kind = Kind::Text;
             sources_[i] = sqlite3_column_text(statement, i);
             cell.size = static_cast<std::uint32_t>(sqlite3_column_bytes(statement, i));
+            // Text always comes as a pointer, even when empty; none means no memory.
+            if (!sources_[i])
+                return nullptr;
             break;
         case SQLITE_BLOB:
             cell.kind = Kind::Blob;
             sources_[i] = sqlite3_column_blob(statement, i);
             cell.size = static_cast<std::uint32_t>(sqlite3_column_bytes(statement, i));
+            if (!sources_[i] && cell.size > 0)
+                return nullptr;
             break;
         default:
             cell.kind = Kind::Null;
@@ -89,14 +94,20 @@ const char* RowStore::Build(sqlite3_stmt* statement) {
     return block;
 }
 
-void RowStore::AppendFromStatement(sqlite3_stmt* statement) {
-    rows_.push_back(Build(statement));
+bool RowStore::AppendFromStatement(sqlite3_stmt* statement) {
+    const char* block = Build(statement);
+    if (block)
+        rows_.push_back(block);
+    return block != nullptr;
 }
 
 // The old block stays in its chunk until the store is reset: edits are rare, and the
 // space comes back when the result is closed.
-void RowStore::ReplaceFromStatement(int row, sqlite3_stmt* statement) {
-    rows_[row] = Build(statement);
+bool RowStore::ReplaceFromStatement(int row, sqlite3_stmt* statement) {
+    const char* block = Build(statement);
+    if (block)
+        rows_[row] = block;
+    return block != nullptr;
 }
 
 void RowStore::Remove(int row) {

@@ -20,8 +20,10 @@ public:
     int Columns() const { return columns_; }
     int Count() const { return static_cast<int>(rows_.size()); }
 
-    void AppendFromStatement(sqlite3_stmt* statement);
-    void ReplaceFromStatement(int row, sqlite3_stmt* statement);
+    // Copy the statement's current row; false when SQLite could not hand over a value
+    // (out of memory), and then the store is unchanged.
+    bool AppendFromStatement(sqlite3_stmt* statement);
+    bool ReplaceFromStatement(int row, sqlite3_stmt* statement);
     void Remove(int row);
     // Copies one row of another store to the end of this one.
     void AppendCopy(const RowStore& other, int row);

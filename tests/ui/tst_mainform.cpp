@@ -5,6 +5,8 @@
 #include "support/TempCatalogue.h"
 
 #include <QAccessible>
+#include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -12,6 +14,8 @@
 #include <QTest>
 
 #include <memory>
+
+#include <sqlite3.h>
 
 namespace {
 
@@ -43,6 +47,8 @@ private slots:
     void failedStartKeepsPlaceholderAndRecovers_data();
     void failedStartKeepsPlaceholderAndRecovers();
     void failedParagraphStatementKeepsTheLabelledLines();
+    void damagedCatalogueFailsTheStart();
+    void waitForAnotherCopyShowsTheBusyCursor();
     void windowGeometryAndMaximizedLayout();
     void titleClickDoesNotSort();
     void footerAndCellsAreAccessible();
@@ -206,17 +212,78 @@ void TestMainForm::failedStartKeepsPlaceholderAndRecovers() {
 }
 
 void TestMainForm::failedParagraphStatementKeepsTheLabelledLines() {
-    TempCatalogue catalogue(TempCatalogue::Start::WithoutFile);
-    QVERIFY(catalogue.CreateWithSchema(
-        "CREATE TABLE Web (WebIndex INTEGER PRIMARY KEY, WebName TEXT, WebUrl TEXT);"
-        "INSERT INTO Web VALUES (4, 'only', 'u');"));
+    TempCatalogue catalogue;
+    catalogue.AddParagraph(catalogue.AddSite("only", "u"), "unreadable");
+    // Content still has its columns, but reading it fails.
+    QVERIFY(catalogue.Exec("ALTER TABLE Content RENAME TO Moved"));
+    QVERIFY(catalogue.Exec("CREATE VIEW Content AS SELECT * FROM Moved "
+                           "WHERE abs(-9223372036854775807 - 1 + 0 * ContentWeb)"));
     QVERIFY(catalogue.EnterDir());
     MainWindow w;
     w.Show();
-    // No Content table, and no WebPr column: the list still shows what there is.
     QCOMPARE(w.dialogs.Informations(), QStringList{"数据库打开失败"});
     QCOMPARE(w.form.DetailsText(),
              QStringLiteral("网站名称：only\r\n\r\n网站地址：u\r\n\r\n网站ＰＲ：\r\n\r\n"));
+}
+
+void TestMainForm::damagedCatalogueFailsTheStart() {
+    TempCatalogue catalogue;
+    QVERIFY(catalogue.Exec(
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300) "
+        "INSERT INTO Web (WebName, WebUrl) SELECT 'site ' || i, printf('http://%0100d/', i) "
+        "FROM n"));
+    QVERIFY2(catalogue.DamageMiddlePage("Web"), qPrintable(catalogue.LastError()));
+    const QByteArray damaged = catalogue.Bytes();
+    QVERIFY(catalogue.EnterDir());
+    {
+        MainWindow w;
+        w.Show();
+        QCOMPARE(w.dialogs.Informations(), QStringList{"数据库打开失败"});
+        QCOMPARE(w.View()->model()->rowCount(), 0);
+        QCOMPARE(w.form.DBGridEh1->FooterText(1), QStringLiteral("0"));
+        QCOMPARE(w.Pane(), QStringLiteral("[文本内容]"));
+        w.form.RefreshSiteList();
+        QCOMPARE(w.dialogs.Informations().size(), 2);
+        QCOMPARE(w.View()->model()->rowCount(), 0);
+    }
+    QVERIFY(catalogue.Bytes() == damaged);
+}
+
+void TestMainForm::waitForAnotherCopyShowsTheBusyCursor() {
+    TempCatalogue catalogue;
+    catalogue.AddSite("site");
+    QVERIFY(catalogue.EnterDir());
+    // Another copy in the middle of a commit: nobody may even read.
+    sqlite3* other = nullptr;
+    QCOMPARE(sqlite3_open(QFile::encodeName(catalogue.Path()).constData(), &other), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+
+    MainWindow w;
+    w.dataModule.ADOConnection1.SetBusyTimeout(200);
+    // Connected after the window's own handling, so these see what it left.
+    QList<int> during;
+    QList<bool> restored;
+    Connection* connection = &w.dataModule.ADOConnection1;
+    QObject::connect(connection, &Connection::WaitStarted, [&] {
+        const QCursor* cursor = QGuiApplication::overrideCursor();
+        during << (cursor ? int(cursor->shape()) : -1);
+    });
+    QObject::connect(connection, &Connection::WaitFinished,
+                     [&] { restored << (QGuiApplication::overrideCursor() == nullptr); });
+    QElapsedTimer waited;
+    waited.start();
+    w.Show();
+    QVERIFY(waited.elapsed() >= 200); // the whole wait, not a failure at once
+    QCOMPARE(during, QList<int>{int(Qt::WaitCursor)});
+    QCOMPARE(restored, QList<bool>{true});
+    QCOMPARE(w.dialogs.Informations(), QStringList{"数据库打开失败"});
+    QCOMPARE(w.View()->model()->rowCount(), 0);
+
+    sqlite3_close(other);
+    w.form.RefreshSiteList();
+    QCOMPARE(w.View()->model()->rowCount(), 1);
+    QCOMPARE(during.size(), 1);
+    QVERIFY(!QGuiApplication::overrideCursor());
 }
 
 void TestMainForm::windowGeometryAndMaximizedLayout() {

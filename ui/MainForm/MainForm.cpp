@@ -7,6 +7,7 @@
 #include "SearchForm.h"
 #include "ShareDM.h"
 #include "ui_MainForm.h"
+#include "WaitCursor.h"
 
 #include <QGuiApplication>
 #include <QMouseEvent>
@@ -52,6 +53,7 @@ TFormMain::~TFormMain() = default;
 void TFormMain::AttachDataModule(TShareDataModule* dataModule) {
     dataModule_ = dataModule;
     dataModule_->Bind(ADOQuery1);
+    ShowWaitCursorWhileWaiting(dataModule_->ADOConnection1, this);
 }
 
 void TFormMain::AttachForms(TFormNote* formNote, TFormSearch* formSearch) {

@@ -201,6 +201,7 @@ bool TFormNote::StoreNewSite() {
         return false;
     }
     Query& site = dataModule_->ADOQueryTemp;
+    site.SkipRowsOnNextOpen();
     if (!OpenQuery(site, QStringLiteral("Select * From Web"), kOpenFailure, Messages()))
         return false;
     site.Append();
@@ -309,6 +310,7 @@ void TFormNote::Button1Click() {
     if (!dataModule_)
         return;
     Query& paragraphs = dataModule_->ADOQueryTemp;
+    paragraphs.SkipRowsOnNextOpen();
     if (!OpenQuery(paragraphs, QStringLiteral("Select * From Content"), kOpenFailure, Messages()))
         return;
     paragraphs.Append();
