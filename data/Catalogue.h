@@ -30,8 +30,8 @@ enum class Access { ReadOnly, ReadWrite };
 
 // Opens an existing catalogue file (never creating one), waits kBusyTimeoutMs for locks,
 // and checks its tables. `setUp`, when given, prepares the fresh handle before the tables
-// are read (its own busy handling, functions) and returns an SQLite result code.
-// On failure `*db` is null and `*error` says why.
+// are read (its own busy handling, functions) and returns an SQLite result code. The
+// handle is for use from one thread only. On failure `*db` is null and `*error` says why.
 bool OpenExisting(const QString& path, Access access, sqlite3** db, QString* error,
                   const std::function<int(sqlite3*)>& setUp = {});
 
