@@ -1,5 +1,6 @@
 #pragma once
 
+#include "QueryKeyset.h"
 #include "RowStore.h"
 
 #include <QHash>
@@ -11,18 +12,38 @@
 #include <vector>
 
 class Connection;
+struct sqlite3_stmt;
 
-// A select statement and its result as an updatable snapshot. Opening reads the whole
-// result, checking every step, so a lock, an I/O error or a damaged page anywhere in it
-// fails the open instead of passing for a shorter result; from then on the result is
-// not evaluated again and scrolling never goes back to the file. A result opened only
-// to insert into (a whole table, say) is asked to read no rows at all, which keeps
-// adding a paragraph instant however large the catalogue is. Edits, inserts and
-// deletes are written through to the file immediately and mirrored in the snapshot.
+// A select statement and its result as an updatable cursor, read in one of two ways.
+//
+// Everything (the default): opening reads the whole result into a snapshot, checking
+// every step, so a lock, an I/O error or a damaged page anywhere in it fails the open
+// instead of passing for a shorter result; from then on the result is not evaluated
+// again and scrolling never goes back to the file.
+//
+// Keys: for a list of any length, opening reads only the key of each row, in the
+// result's order, by the same statement selecting the key column alone; a failure
+// there fails the open the same way. The statement must select * from one table with an
+// integer key, in an order its Order By fixes. The row count is known at open and the
+// rows stay those keys until the result is closed. A row's columns are read from the
+// file when the row is first drawn and again every time it becomes current, and it is
+// drawn as last read. So a row that another running copy has changed since the open
+// shows the stored values from then on (even if they no longer match the statement),
+// and a row another copy has deleted, or that cannot be read, shows as a row without
+// values: no key, nothing to edit or delete. Such a row never shows another row's
+// values. A failure to read a row while drawing is not reported (a box must not come up
+// in the middle of painting); when the row becomes current, RowError says why it cannot
+// be read.
+//
+// A result opened only to insert into (a whole table, say) is asked to read no rows at
+// all, which keeps adding a paragraph instant however large the catalogue is. Edits,
+// inserts and deletes are written through to the file immediately and mirrored in the
+// result.
 class Query : public QObject {
     Q_OBJECT
 public:
     enum class State { Inactive, Browse, Edit, Insert };
+    enum class Reading { Everything, Keys };
 
     explicit Query(QObject* parent = nullptr);
     ~Query() override;
@@ -40,6 +61,8 @@ public:
     // The next Open prepares its statement but reads none of its rows: for a result
     // opened only to insert into. Such a result holds only the rows inserted through it.
     void SkipRowsOnNextOpen() { skipRows_ = true; }
+    // How every later Open reads its result (see above).
+    void SetReading(Reading reading) { reading_ = reading; }
     bool Active() const { return state_ != State::Inactive; }
     State GetState() const { return state_; }
 
@@ -63,8 +86,11 @@ public:
     qint64 AsInteger(const QString& field) const;
     bool IsNull(const QString& field) const;
 
-    // Any row of the snapshot, for views that draw many rows.
+    // Any row of the result, for views that draw many rows.
     QString TextAt(int row, int column) const;
+    // Why the current row could not be read when it became current; empty when it was
+    // read, and when another copy has deleted it.
+    QString RowError() const { return rowError_; }
 
     void Edit();
     void Append();
@@ -81,24 +107,42 @@ signals:
     void DataChanged();
 
 private:
+    // Where the values of one row are: a store and the row's place in it; no store when
+    // there is no such row or it cannot be read.
+    struct RowRef {
+        const RowStore* store = nullptr;
+        int index = -1;
+    };
+    RowRef At(int row) const;
+    RowRef Current() const;
+    int Count() const;
+    qint64 KeyAt(int row) const;
+    bool ReadKeys(sqlite3_stmt* statement, QString* error);
+    int FindKey(int column, const QVariant& value) const;
+
     bool Discard();
     bool CheckWritable(QString* error);
     bool StoreEdit(QString* error);
     bool StoreInsert(QString* error);
     bool Reread(int row, qint64 key, QString* error);
+    QString RowByKeySql() const;
     QVariant BufferedValue(int column) const;
     void Scrolled();
-    int Row() const;
 
     Connection* connection_ = nullptr;
     QString sql_;
     QVariantList parameters_;
     State state_ = State::Inactive;
+    Reading reading_ = Reading::Everything;
     bool skipRows_ = false;
     std::vector<QString> names_;
     QHash<QString, int> index_;
 
+    // Every row of a result read whole; the keys and fetched rows of one read by key.
     RowStore rows_;
+    bool keyed_ = false;
+    mutable QueryKeyset keyset_;
+    QString rowError_;
     int current_ = -1;
     bool eof_ = true;
 

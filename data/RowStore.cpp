@@ -19,6 +19,15 @@ void RowStore::Reset(int columns) {
     left_ = 0;
 }
 
+void RowStore::Clear() {
+    rows_.clear();
+    if (chunks_.empty())
+        return;
+    chunks_.resize(1);
+    free_ = chunks_.front().get();
+    left_ = firstChunkBytes_;
+}
+
 char* RowStore::Allocate(std::size_t bytes) {
     bytes = (bytes + 7) & ~std::size_t(7);
     if (bytes > left_) {
@@ -26,6 +35,8 @@ char* RowStore::Allocate(std::size_t bytes) {
         // Every byte is written before it is read: zero-filling a megabyte per chunk
         // only costs time.
         chunks_.push_back(std::make_unique_for_overwrite<char[]>(size));
+        if (chunks_.size() == 1)
+            firstChunkBytes_ = size;
         free_ = chunks_.back().get();
         left_ = size;
     }

@@ -17,6 +17,9 @@ public:
     enum class Kind : std::uint8_t { Null, Integer, Real, Text, Blob };
 
     void Reset(int columns);
+    // Drops every row but keeps the first chunk for the next ones: for a store that is
+    // emptied and filled again often.
+    void Clear();
     int Columns() const { return columns_; }
     int Count() const { return static_cast<int>(rows_.size()); }
 
@@ -46,6 +49,7 @@ private:
     int columns_ = 0;
     std::vector<const char*> rows_;
     std::vector<std::unique_ptr<char[]>> chunks_;
+    std::size_t firstChunkBytes_ = 0;
     char* free_ = nullptr;
     std::size_t left_ = 0;
     // Scratch space for one row while it is measured.

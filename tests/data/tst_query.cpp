@@ -9,15 +9,29 @@
 
 #include <limits>
 
+#include <sqlite3.h>
+
 namespace {
 
 const QString kAllSites =
     QStringLiteral("Select * From Web Where (WebIndex > 0) Order By WebIndex");
 
+// The tests that hold for both ways of reading a result run once for each; their data
+// rows are named after the way.
+void ByReading() {
+    QTest::addColumn<int>("unused");
+    QTest::newRow("everything") << 0;
+    QTest::newRow("keys") << 0;
+}
+
 // A catalogue, the connection to it and one query: what every window works with.
 class Setup {
 public:
-    Setup() : connection(catalogue.Path()) { query.SetConnection(&connection); }
+    Setup() : connection(catalogue.Path()) {
+        query.SetConnection(&connection);
+        if (qstrcmp(QTest::currentDataTag(), "keys") == 0)
+            query.SetReading(Query::Reading::Keys);
+    }
 
     bool Run(const QString& sql, QString* error = nullptr) {
         query.Close();
@@ -57,20 +71,30 @@ private slots:
     void emptyResultIsAtEnd();
     void columnsReadByNameAsTextOrInteger();
     void boundParametersSelectRows();
+    void editStoresOnlyChangedColumns_data() { ByReading(); }
     void editStoresOnlyChangedColumns();
     void cancelDropsAnEdit();
+    void editCanChangeTheKey_data() { ByReading(); }
     void editCanChangeTheKey();
+    void appendStoresRowAndShowsAssignedKey_data() { ByReading(); }
     void appendStoresRowAndShowsAssignedKey();
     void keysAreNeverHandedOutTwice();
+    void deleteRemovesRowFromFileAndResult_data() { ByReading(); }
     void deleteRemovesRowFromFileAndResult();
+    void deletingEveryRowLeavesResultAtEnd_data() { ByReading(); }
     void deletingEveryRowLeavesResultAtEnd();
+    void locateMovesToMatchingRow_data() { ByReading(); }
     void locateMovesToMatchingRow();
+    void changedRowStaysInResultThatNoLongerMatches_data() { ByReading(); }
     void changedRowStaysInResultThatNoLongerMatches();
     void resultIgnoresOtherWritersUntilReopened();
     void resultOpenedOnlyToInsertReadsNoRows();
+    void rowsReadByKeyWhenNeeded();
     void failureWhileReadingFailsTheOpen();
     void rowDeletedByAnotherCopy();
+    void afterScrollFiresOnlyWhenCurrentRowChanges_data() { ByReading(); }
     void afterScrollFiresOnlyWhenCurrentRowChanges();
+    void afterScrollDuringInsert_data() { ByReading(); }
     void afterScrollDuringInsert();
     void refusedStoreIsAnErrorNotACrash();
     void resultWithoutKeyCannotBeChanged();
@@ -503,6 +527,55 @@ void TestQuery::resultOpenedOnlyToInsertReadsNoRows() {
     // Only that one open skips its rows: the next use of the query reads them all.
     QVERIFY(s.Run("Select * From Content Order By ContentIndex"));
     QCOMPARE(s.Walk("ContentTxt"), (QStringList{"one", "two"}));
+}
+
+void TestQuery::rowsReadByKeyWhenNeeded() {
+    Setup s;
+    s.query.SetReading(Query::Reading::Keys);
+    const qint64 a = s.catalogue.AddSite("a");
+    const qint64 b = s.catalogue.AddSite("b");
+    const qint64 c = s.catalogue.AddSite("c");
+    s.catalogue.AddSite("left out");
+    QVERIFY(s.Run("Select * From Web Where (WebIndex > 0) And (InStr(WebName, 'left') = 0) "
+                  "Order By WebIndex"));
+    QCOMPARE(s.query.RecordCount(), 3);
+
+    // Another copy adds, changes and deletes sites while the list is open.
+    const qint64 added = s.catalogue.AddSite("added");
+    QVERIFY(s.catalogue.Exec("UPDATE Web SET WebName = 'B' WHERE WebIndex = ?", {b}));
+    QVERIFY(s.catalogue.Exec("DELETE FROM Web WHERE WebIndex = ?", {c}));
+    QCOMPARE(s.query.RecordCount(), 3);
+    QCOMPARE(s.query.AsString("WebName"), QStringLiteral("a"));
+    s.query.Next();
+    QCOMPARE(s.query.AsInteger("WebIndex"), b);
+    QCOMPARE(s.query.AsString("WebName"), QStringLiteral("B"));
+    // The deleted site passes for no site at all, and nothing can be stored into it.
+    s.query.Next();
+    QCOMPARE(s.query.RecNo(), 2);
+    QVERIFY(s.query.IsNull("WebIndex"));
+    QCOMPARE(s.query.AsString("WebName"), QString());
+    QCOMPARE(s.query.TextAt(2, 1), QString());
+    QCOMPARE(s.query.RowError(), QString());
+    s.query.Edit();
+    QCOMPARE(s.query.GetState(), Query::State::Browse);
+    QVERIFY(s.query.Locate("WebIndex", a));
+    QCOMPARE(s.query.RecNo(), 0);
+    QVERIFY(!s.query.Locate("WebIndex", added));
+
+    // A row that cannot be read for a lock says why, and reads once the file is free.
+    s.connection.SetBusyTimeout(10);
+    sqlite3* other = nullptr;
+    QCOMPARE(sqlite3_open(QFile::encodeName(s.catalogue.Path()).constData(), &other), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    s.query.MoveTo(1);
+    QVERIFY2(s.query.RowError().contains("locked"), qPrintable(s.query.RowError()));
+    QVERIFY(s.query.IsNull("WebIndex"));
+    QCOMPARE(s.query.TextAt(1, 1), QString());
+    sqlite3_close(other);
+    s.query.First();
+    s.query.Next();
+    QCOMPARE(s.query.RowError(), QString());
+    QCOMPARE(s.query.TextAt(1, 1), QStringLiteral("B"));
 }
 
 void TestQuery::failureWhileReadingFailsTheOpen() {

@@ -49,6 +49,8 @@ private slots:
     void failedParagraphStatementKeepsTheLabelledLines();
     void damagedCatalogueFailsTheStart();
     void waitForAnotherCopyShowsTheBusyCursor();
+    void siteDeletedElsewhereIsNoSite();
+    void unreadableRowsAreDrawnEmptyWithoutABox();
     void windowGeometryAndMaximizedLayout();
     void titleClickDoesNotSort();
     void footerAndCellsAreAccessible();
@@ -284,6 +286,68 @@ void TestMainForm::waitForAnotherCopyShowsTheBusyCursor() {
     QCOMPARE(w.View()->model()->rowCount(), 1);
     QCOMPARE(during.size(), 1);
     QVERIFY(!QGuiApplication::overrideCursor());
+}
+
+void TestMainForm::siteDeletedElsewhereIsNoSite() {
+    TempCatalogue catalogue;
+    for (const char* name : {"a", "b", "c"})
+        catalogue.AddParagraph(catalogue.AddSite(name), QStringLiteral("text of %1").arg(name));
+    QVERIFY(catalogue.EnterDir());
+    MainWindow w;
+    w.Show();
+    QVERIFY(catalogue.Exec("DELETE FROM Content WHERE ContentWeb = 2"));
+    QVERIFY(catalogue.Exec("DELETE FROM Web WHERE WebIndex = 2"));
+
+    QTableView* view = w.View();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                      view->visualRect(view->model()->index(1, 1)).center());
+    QCOMPARE(w.form.ADOQuery1.RecNo(), 1);
+    QCOMPARE(w.form.DetailsText(), QString());
+    QCOMPARE(view->model()->index(1, 0).data().toString(), QString());
+    QCOMPARE(view->model()->index(1, 1).data().toString(), QString());
+    QCOMPARE(w.form.DBGridEh1->FooterText(1), QStringLiteral("3"));
+    w.form.ActionDeleteExecute();
+    QCOMPARE(w.dialogs.Informations(), QStringList{"请先选中要修改的记录"});
+    QCOMPARE(w.dialogs.Confirmations().size(), 0);
+
+    QTest::keyClick(view, Qt::Key_Down);
+    QVERIFY(w.Pane().startsWith("网站名称：c\n"));
+    QVERIFY(w.Pane().contains("text of c"));
+}
+
+void TestMainForm::unreadableRowsAreDrawnEmptyWithoutABox() {
+    TempCatalogue catalogue;
+    for (int i = 1; i <= 60; ++i)
+        catalogue.AddSite(QStringLiteral("site %1").arg(i));
+    QVERIFY(catalogue.EnterDir());
+    MainWindow w;
+    w.Show();
+    w.dataModule.ADOConnection1.SetBusyTimeout(10);
+    sqlite3* other = nullptr;
+    QCOMPARE(sqlite3_open(QFile::encodeName(catalogue.Path()).constData(), &other), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+
+    // Rows first drawn while another copy holds the file show empty; painting asks
+    // nobody anything.
+    QTableView* view = w.View();
+    view->scrollToBottom();
+    view->viewport()->repaint();
+    QCOMPARE(w.dialogs.Shown(), 0);
+    QCOMPARE(view->model()->index(59, 1).data().toString(), QString());
+
+    // Selecting such a row is a statement that failed, said once.
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                      view->visualRect(view->model()->index(59, 1)).center());
+    QCOMPARE(w.dialogs.Informations(), QStringList{"数据库打开失败"});
+    QCOMPARE(w.form.DetailsText(), QString());
+
+    sqlite3_close(other);
+    QTest::keyClick(view, Qt::Key_Up);
+    QVERIFY(w.Pane().startsWith("网站名称：site 59\n"));
+    QTest::keyClick(view, Qt::Key_Down);
+    QVERIFY(w.Pane().startsWith("网站名称：site 60\n"));
+    QCOMPARE(view->model()->index(59, 1).data().toString(), QStringLiteral("site 60"));
+    QCOMPARE(w.dialogs.Shown(), 1);
 }
 
 void TestMainForm::windowGeometryAndMaximizedLayout() {
