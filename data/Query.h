@@ -23,8 +23,10 @@ struct sqlite3_stmt;
 //
 // Keys: for a list of any length, opening reads only the key of each row, in the
 // result's order, by the same statement selecting the key column alone; a failure
-// there fails the open the same way. The statement must select * from one table with an
-// integer key, in an order its Order By fixes. The row count is known at open and the
+// there fails the open the same way. Meant for "Select * From" one table with an
+// integer key, in an order its Order By fixes (selecting fewer columns must not change
+// the order); any other statement gives its keys by itself, and a result without an
+// integer key is read whole as above. The row count is known at open and the
 // rows stay those keys until the result is closed. A row's columns are read from the
 // file when the row is first drawn and again every time it becomes current, and it is
 // drawn as last read. So a row that another running copy has changed since the open
