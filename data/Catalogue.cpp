@@ -106,15 +106,20 @@ bool CheckSchema(sqlite3* db, QString* error) {
     return true;
 }
 
-bool OpenExisting(const QString& path, Access access, sqlite3** db, QString* error) {
+bool OpenExisting(const QString& path, Access access, sqlite3** db, QString* error,
+                  const std::function<int(sqlite3*)>& setUp) {
     *db = nullptr;
     sqlite3* handle = nullptr;
-    // Never SQLITE_OPEN_CREATE: a missing catalogue must stay missing.
-    const int flags = access == Access::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+    // Never SQLITE_OPEN_CREATE: a missing catalogue must stay missing. Every user of a
+    // handle stays on one thread, so SQLite's own locking of each call is only overhead.
+    const int flags = (access == Access::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
+                      SQLITE_OPEN_NOMUTEX;
     int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &handle, flags, nullptr);
     if (rc == SQLITE_OK) {
         sqlite3_extended_result_codes(handle, 1);
         sqlite3_busy_timeout(handle, kBusyTimeoutMs);
+        if (setUp)
+            rc = setUp(handle);
     }
     QString failure;
     if (rc != SQLITE_OK)

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 struct sqlite3;
 
 // The catalogue file: its tables, and how a new one comes to exist without ever
@@ -27,8 +29,11 @@ inline constexpr int kBusyTimeoutMs = 5000;
 enum class Access { ReadOnly, ReadWrite };
 
 // Opens an existing catalogue file (never creating one), waits kBusyTimeoutMs for locks,
-// and checks its tables. On failure `*db` is null and `*error` says why.
-bool OpenExisting(const QString& path, Access access, sqlite3** db, QString* error);
+// and checks its tables. `setUp`, when given, prepares the fresh handle before the tables
+// are read (its own busy handling, functions) and returns an SQLite result code. The
+// handle is for use from one thread only. On failure `*db` is null and `*error` says why.
+bool OpenExisting(const QString& path, Access access, sqlite3** db, QString* error,
+                  const std::function<int(sqlite3*)>& setUp = {});
 
 // Makes an empty, owner-only file next to `target` and returns its path; the caller
 // fills it and hands it to PublishNoClobber, or removes it.

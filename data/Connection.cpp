@@ -1,13 +1,16 @@
 #include "Connection.h"
 
+#include "Catalogue.h"
 #include "Matching.h"
 
-#include <QFile>
-
 #include <sqlite3.h>
+
+#include <algorithm>
+#include <iterator>
 #include <utility>
 
-Connection::Connection(QString fileName) : fileName_(std::move(fileName)) {}
+Connection::Connection(QString fileName, QObject* parent)
+    : QObject(parent), fileName_(std::move(fileName)) {}
 
 Connection::~Connection() {
     Close();
@@ -18,10 +21,25 @@ void Connection::SetFileName(const QString& fileName) {
     fileName_ = fileName;
 }
 
-void Connection::SetBusyTimeout(int milliseconds) {
-    busyTimeoutMs_ = milliseconds;
-    if (db_)
-        sqlite3_busy_timeout(db_, busyTimeoutMs_);
+// Waits the way SQLite's own busy timeout does, short sleeps first, but tells the
+// window when a wait begins so that the user sees that the program is waiting.
+int Connection::OnBusy(void* self, int attempt) {
+    static constexpr int kDelaysMs[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50, 100};
+    auto* connection = static_cast<Connection*>(self);
+    if (attempt == 0) {
+        connection->waitClock_.start();
+        // Only a wait inside a scope has an end that someone will report.
+        if (!connection->waiting_ && connection->scopes_ > 0) {
+            connection->waiting_ = true;
+            emit connection->WaitStarted();
+        }
+    }
+    const qint64 left = connection->busyTimeoutMs_ - connection->waitClock_.elapsed();
+    if (left <= 0)
+        return 0;
+    const int delay = kDelaysMs[std::min<int>(attempt, std::size(kDelaysMs) - 1)];
+    sqlite3_sleep(static_cast<int>(std::min<qint64>(delay, left)));
+    return 1;
 }
 
 void Connection::SetBeforeFirstWrite(std::function<void()> hook) {
@@ -54,38 +72,35 @@ int Connection::Authorize(void* self, int action, const char* table, const char*
     return SQLITE_OK;
 }
 
-static QString ErrorText(sqlite3* db, int code) {
-    return db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(code));
+Connection::WaitScope::WaitScope(Connection* connection) : connection_(connection) {
+    if (connection_)
+        ++connection_->scopes_;
+}
+
+Connection::WaitScope::~WaitScope() {
+    if (!connection_ || --connection_->scopes_ > 0 || !connection_->waiting_)
+        return;
+    connection_->waiting_ = false;
+    emit connection_->WaitFinished();
 }
 
 bool Connection::Open(QString* error) {
     if (db_)
         return true;
+    WaitScope scope(this);
     sqlite3* db = nullptr;
-    // No SQLITE_OPEN_CREATE: a missing catalogue must stay missing.
-    int rc = sqlite3_open_v2(QFile::encodeName(fileName_).constData(), &db, SQLITE_OPEN_READWRITE,
-                             nullptr);
-    if (rc == SQLITE_OK) {
-        sqlite3_extended_result_codes(db, 1);
-        sqlite3_busy_timeout(db, busyTimeoutMs_);
-        // Every statement of the program may filter with InStr, so the connection is not
-        // usable without it.
-        rc = RegisterMatching(db);
+    // Every statement of the program may filter with InStr, so the connection is not
+    // usable without it.
+    const auto setUp = [this](sqlite3* handle) {
+        sqlite3_busy_handler(handle, &Connection::OnBusy, this);
         if (beforeFirstWrite_)
-            sqlite3_set_authorizer(db, Authorize, this);
-    }
-    if (rc == SQLITE_OK) {
-        // SQLite reads the header lazily; touch the schema now so a file that is not
-        // a database fails here and is retried next time instead of staying "open".
-        rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
-    }
-    if (rc != SQLITE_OK) {
-        if (error)
-            *error = ErrorText(db, rc);
-        sqlite3_close(db);
+            sqlite3_set_authorizer(handle, Authorize, this);
+        return RegisterMatching(handle);
+    };
+    if (!Catalogue::OpenExisting(fileName_, Catalogue::Access::ReadWrite, &db, error, setUp))
         return false;
-    }
     db_ = db;
+    ++generation_;
     return true;
 }
 
@@ -111,6 +126,7 @@ static bool Exec(sqlite3* db, const char* sql, QString* error) {
 }
 
 bool Connection::Begin(QString* error) {
+    WaitScope scope(this);
     if (!Open(error))
         return false;
     // IMMEDIATE takes the write lock up front, so a second running copy waits on
@@ -119,10 +135,12 @@ bool Connection::Begin(QString* error) {
 }
 
 bool Connection::Commit(QString* error) {
+    WaitScope scope(this);
     return Exec(db_, "COMMIT", error);
 }
 
 void Connection::Rollback() {
+    WaitScope scope(this);
     if (InTransaction())
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
 }

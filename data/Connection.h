@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QElapsedTimer>
+#include <QObject>
 #include <QString>
 
 #include <functional>
@@ -8,11 +10,14 @@ struct sqlite3;
 
 // The one link to the catalogue file. It opens on the first statement that needs it
 // and stays open; after a failed open the next statement tries again. It never
-// creates a missing file.
-class Connection {
+// creates a missing file, and a file that lacks one of the catalogue's tables or
+// columns does not open, so nothing is ever written to it.
+class Connection : public QObject {
+    Q_OBJECT
 public:
-    explicit Connection(QString fileName = QStringLiteral("Sitemora.mdb"));
-    ~Connection();
+    explicit Connection(QString fileName = QStringLiteral("Sitemora.mdb"),
+                        QObject* parent = nullptr);
+    ~Connection() override;
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
@@ -23,6 +28,9 @@ public:
     bool Open(QString* error);
     void Close();
     sqlite3* Handle() const { return db_; }
+    // Counts the opens, so that whoever keeps a prepared statement can tell that the
+    // handle it was made on has gone.
+    quint64 Generation() const { return generation_; }
 
     // Groups several stores so that they reach the file together or not at all.
     bool Begin(QString* error);
@@ -33,20 +41,45 @@ public:
     // How long a statement waits for another running copy to release the file.
     static constexpr int kBusyTimeoutMs = 5000;
     int BusyTimeout() const { return busyTimeoutMs_; }
-    void SetBusyTimeout(int milliseconds);
+    void SetBusyTimeout(int milliseconds) { busyTimeoutMs_ = milliseconds; }
 
     // Runs `hook` once, just before the first statement of this run that may change the
     // file is prepared (a row stored or deleted, a transaction begun).
     void SetBeforeFirstWrite(std::function<void()> hook);
 
+    // Brackets a run of calls into SQLite that make up one statement or store. A wait
+    // for the file that begins inside is over when the outermost scope ends, so a
+    // statement shows as one wait however often SQLite retries its locks.
+    class WaitScope {
+    public:
+        explicit WaitScope(Connection* connection);
+        ~WaitScope();
+        WaitScope(const WaitScope&) = delete;
+        WaitScope& operator=(const WaitScope&) = delete;
+
+    private:
+        Connection* connection_;
+    };
+
+signals:
+    // A statement has begun to wait for another running copy to release the file.
+    void WaitStarted();
+    // That statement has ended, with the file or without it.
+    void WaitFinished();
+
 private:
     static int Authorize(void* self, int action, const char* table, const char*, const char*,
                          const char*);
+    static int OnBusy(void* self, int attempt);
 
     QString fileName_;
     sqlite3* db_ = nullptr;
+    quint64 generation_ = 0;
     int busyTimeoutMs_ = kBusyTimeoutMs;
     std::function<void()> beforeFirstWrite_;
+    int scopes_ = 0;
+    bool waiting_ = false;
+    QElapsedTimer waitClock_;
 };
 
 // Runs Begin on construction and rolls back on destruction unless Commit was reached.

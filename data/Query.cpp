@@ -2,9 +2,12 @@
 
 #include "Connection.h"
 
+#include <QRegularExpression>
+
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -71,6 +74,18 @@ QString ErrorOf(sqlite3* db) {
     return QString::fromUtf8(sqlite3_errmsg(db));
 }
 
+// `sql` selecting only `key`, when it selects every column ("Select * From ..."); an
+// empty text, which fails to prepare, when it has another shape.
+QString KeysStatement(const QString& sql, const QString& key) {
+    static const QRegularExpression selectAll(QStringLiteral("^\\s*select\\s+\\*\\s"),
+                                              QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = selectAll.match(sql);
+    if (!match.hasMatch())
+        return QString();
+    return QStringLiteral("SELECT ") + Quoted(key) + QLatin1Char(' ') +
+           sql.mid(match.capturedEnd());
+}
+
 } // namespace
 
 Query::Query(QObject* parent) : QObject(parent) {}
@@ -89,6 +104,8 @@ void Query::ClearSql() {
 
 bool Query::Open(QString* error) {
     Close();
+    const bool skipRows = std::exchange(skipRows_, false);
+    Connection::WaitScope scope(connection_);
     QString failure;
     auto fail = [&](const QString& text) {
         if (error)
@@ -121,6 +138,7 @@ bool Query::Open(QString* error) {
     QString table;
     bool oneTable = columns > 0;
     int keyColumn = -1;
+    bool integerKey = false;
     for (int i = 0; i < columns; ++i) {
         names[i] = QString::fromUtf8(sqlite3_column_name(st, i));
         const char* tableName = sqlite3_column_table_name(st, i);
@@ -135,23 +153,50 @@ bool Query::Open(QString* error) {
         else if (table.compare(thisTable, Qt::CaseInsensitive) != 0)
             oneTable = false;
         origins[i] = QString::fromUtf8(origin);
+        const char* declared = nullptr;
         int primaryKey = 0;
         if (sqlite3_table_column_metadata(db, sqlite3_column_database_name(st, i), tableName,
-                                          origin, nullptr, nullptr, nullptr, &primaryKey,
+                                          origin, &declared, nullptr, nullptr, &primaryKey,
                                           nullptr) == SQLITE_OK &&
-            primaryKey)
+            primaryKey) {
             keyColumn = i;
+            integerKey =
+                declared && QByteArray(declared).compare("INTEGER", Qt::CaseInsensitive) == 0;
+        }
     }
 
-    // One step tells whether there are rows; reading them waits until somebody asks.
-    const int rc = sqlite3_step(st);
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
-        return fail(ErrorOf(db));
-    const bool hasRows = rc == SQLITE_ROW;
-    rows_.Reset(columns);
-    fetched_ = !hasRows;
-    inserted_.clear();
-    currentInserted_ = false;
+    // Every row, or every key, is read now, each step checked: a failure half-way must
+    // fail the open, never leave a result that looks complete.
+    const bool keyed =
+        reading_ == Reading::Keys && !skipRows && oneTable && keyColumn >= 0 && integerKey;
+    RowStore rows;
+    rows.Reset(columns);
+    if (keyed) {
+        keyColumn_ = keyColumn;
+        origins_ = origins;
+        table_ = table;
+        keyset_.Reset(connection_, RowByKeySql(), columns);
+        // Selecting the key alone spares SQLite reading every column of every row; the
+        // statement itself serves when it cannot be put that way.
+        Statement keys(db, KeysStatement(sql_, origins[keyColumn]), &failure);
+        bool bound = static_cast<bool>(keys);
+        for (int i = 0; bound && i < parameters_.size(); ++i)
+            bound = Bind(keys.get(), i + 1, parameters_[i]);
+        if (!(bound ? ReadKeys(keys.get(), &failure) : ReadKeys(st, &failure))) {
+            keyset_.Clear();
+            return fail(failure);
+        }
+    } else if (!skipRows) {
+        int rc;
+        while ((rc = sqlite3_step(st)) == SQLITE_ROW)
+            if (!rows.AppendFromStatement(st))
+                return fail(ErrorOf(db));
+        if (rc != SQLITE_DONE)
+            return fail(ErrorOf(db));
+    }
+    rows_ = std::move(rows);
+    keyed_ = keyed;
+    const bool hasRows = Count() > 0;
 
     names_ = std::move(names);
     index_.clear();
@@ -161,72 +206,60 @@ bool Query::Open(QString* error) {
     table_ = oneTable ? table : QString();
     keyColumn_ = oneTable ? keyColumn : -1;
     state_ = State::Browse;
-    current_ = -1;
-    eof_ = true;
-    if (hasRows) {
-        current_ = 0;
-        eof_ = false;
-    }
+    current_ = hasRows ? 0 : -1;
+    eof_ = !hasRows;
     emit DataChanged();
     if (hasRows)
         Scrolled();
     return true;
 }
 
-// Runs the statement again and keeps every row, except those inserted through this
-// cursor meanwhile: they stay at the end, in the order they were stored. Nothing else
-// has changed the file in between but the same user action.
-void Query::EnsureFetched() const {
-    if (fetched_)
-        return;
-    fetched_ = true;
-    RowStore fresh;
-    fresh.Reset(rows_.Columns());
-    QString failure;
-    sqlite3* db = connection_ && connection_->Open(&failure) ? connection_->Handle() : nullptr;
-    if (db) {
-        Statement statement(db, sql_, &failure);
-        bool ok = static_cast<bool>(statement);
-        for (int i = 0; ok && i < parameters_.size(); ++i)
-            ok = Bind(statement.get(), i + 1, parameters_[i]);
-        while (ok && sqlite3_step(statement.get()) == SQLITE_ROW) {
-            if (keyColumn_ >= 0 && !inserted_.empty() &&
-                std::find(inserted_.begin(), inserted_.end(),
-                          sqlite3_column_int64(statement.get(), keyColumn_)) != inserted_.end())
-                continue;
-            fresh.AppendFromStatement(statement.get());
-        }
-    }
-    const int readRows = fresh.Count();
-    for (int row = 0; row < rows_.Count(); ++row)
-        fresh.AppendCopy(rows_, row);
-    if (currentInserted_)
-        current_ += readRows;
-    if (beforeInsertInserted_)
-        beforeInsert_ += readRows;
-    beforeInsertInserted_ = false;
-    rows_ = std::move(fresh);
-    inserted_.clear();
-    currentInserted_ = false;
-    if (current_ >= rows_.Count()) {
-        current_ = rows_.Count() - 1;
-        eof_ = current_ < 0;
-    }
+// Reads the key column of every row of `statement`, which is either the key statement
+// (one column) or the result's own.
+bool Query::ReadKeys(sqlite3_stmt* statement, QString* error) {
+    const int column = sqlite3_column_count(statement) == 1 ? 0 : keyColumn_;
+    std::vector<qint64>& keys = keyset_.Keys();
+    int rc;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW)
+        keys.push_back(sqlite3_column_int64(statement, column));
+    if (rc == SQLITE_DONE)
+        return true;
+    *error = ErrorOf(sqlite3_db_handle(statement));
+    return false;
 }
 
-int Query::Row() const {
-    if (!currentInserted_)
-        EnsureFetched();
-    return current_ >= 0 && current_ < rows_.Count() ? current_ : -1;
+int Query::Count() const {
+    return keyed_ ? static_cast<int>(keyset_.Keys().size()) : rows_.Count();
+}
+
+qint64 Query::KeyAt(int row) const {
+    return keyed_ ? keyset_.Keys()[row] : rows_.IntegerAt(row, keyColumn_);
+}
+
+Query::RowRef Query::At(int row) const {
+    if (row < 0 || row >= Count())
+        return {};
+    if (!keyed_)
+        return {&rows_, row};
+    // The current row is the one read when it became current, whatever was drawn.
+    const qint64 key = keyset_.Keys()[row];
+    RowRef ref;
+    if (row == current_ && keyset_.IsPinned(key, &ref.store))
+        ref.index = 0;
+    else
+        ref.store = keyset_.Cached(key, &ref.index);
+    return ref;
+}
+
+Query::RowRef Query::Current() const {
+    return state_ == State::Insert ? RowRef{} : At(current_);
 }
 
 int Query::RecordCount() const {
-    EnsureFetched();
-    return rows_.Count();
+    return Count();
 }
 
 int Query::RecNo() const {
-    EnsureFetched();
     return current_;
 }
 
@@ -235,9 +268,9 @@ void Query::Close() {
         return;
     state_ = State::Inactive;
     rows_.Reset(0);
-    fetched_ = true;
-    inserted_.clear();
-    currentInserted_ = false;
+    keyed_ = false;
+    keyset_.Clear();
+    rowError_.clear();
     names_.clear();
     index_.clear();
     origins_.clear();
@@ -249,15 +282,23 @@ void Query::Close() {
 }
 
 void Query::Scrolled() {
+    // A row read by key is read afresh each time it becomes current, before anyone who
+    // is told of the move looks at it.
+    rowError_.clear();
+    if (keyed_) {
+        if (current_ >= 0 && current_ < Count() && state_ != State::Insert)
+            keyset_.Pin(KeyAt(current_), &rowError_);
+        else
+            keyset_.Unpin();
+    }
     emit AfterScroll();
 }
 
 void Query::First() {
     if (!Active())
         return;
-    EnsureFetched();
     const bool dropped = Discard();
-    if (rows_.Count() == 0) {
+    if (Count() == 0) {
         current_ = -1;
         eof_ = true;
         if (dropped)
@@ -274,9 +315,8 @@ void Query::First() {
 void Query::Next() {
     if (!Active())
         return;
-    EnsureFetched();
     const bool dropped = Discard();
-    if (current_ + 1 < rows_.Count()) {
+    if (current_ + 1 < Count()) {
         ++current_;
         eof_ = false;
         Scrolled();
@@ -303,24 +343,43 @@ bool Query::Locate(const QString& field, const QVariant& value) {
     if (!Active() || column < 0)
         return false;
     const bool dropped = Discard();
-    EnsureFetched();
-    const bool byNumber = value.typeId() != QMetaType::QString;
-    const qint64 number = value.toLongLong();
-    const QString text = value.toString();
-    for (int row = 0; row < rows_.Count(); ++row) {
-        const bool match = byNumber ? rows_.KindAt(row, column) != RowStore::Kind::Null &&
-                                          rows_.IntegerAt(row, column) == number
-                                    : rows_.TextAt(row, column) == text;
-        if (match) {
-            current_ = row;
-            eof_ = false;
-            Scrolled();
-            return true;
-        }
+    const int row = FindKey(column, value);
+    if (row >= 0) {
+        current_ = row;
+        eof_ = false;
+        Scrolled();
+        return true;
     }
     if (dropped)
         Scrolled();
     return false;
+}
+
+// The first row whose `column` holds `value`: compared as a number unless `value` is
+// text. A key is looked up among the keys, without reading any row.
+int Query::FindKey(int column, const QVariant& value) const {
+    const bool byNumber = value.typeId() != QMetaType::QString;
+    const qint64 number = value.toLongLong();
+    const QString text = value.toString();
+    if (keyed_ && column == keyColumn_) {
+        if (!byNumber && QString::number(number) != text)
+            return -1;
+        const auto& keys = keyset_.Keys();
+        const auto found = std::find(keys.begin(), keys.end(), number);
+        return found == keys.end() ? -1 : static_cast<int>(found - keys.begin());
+    }
+    for (int row = 0; row < Count(); ++row) {
+        const RowRef ref = At(row);
+        if (!ref.store)
+            continue;
+        const bool match = byNumber
+                               ? ref.store->KindAt(ref.index, column) != RowStore::Kind::Null &&
+                                     ref.store->IntegerAt(ref.index, column) == number
+                               : ref.store->TextAt(ref.index, column) == text;
+        if (match)
+            return row;
+    }
+    return -1;
 }
 
 int Query::FieldIndex(const QString& name) const {
@@ -332,8 +391,8 @@ QVariant Query::BufferedValue(int column) const {
         if (dirty_[column] || state_ == State::Insert)
             return buffer_[column];
     }
-    const int row = Row();
-    return row < 0 ? QVariant() : rows_.ValueAt(row, column);
+    const RowRef ref = Current();
+    return ref.store ? ref.store->ValueAt(ref.index, column) : QVariant();
 }
 
 QString Query::AsString(const QString& field) const {
@@ -341,8 +400,8 @@ QString Query::AsString(const QString& field) const {
     if (column < 0)
         return QString();
     if (state_ == State::Browse) {
-        const int row = Row();
-        return row < 0 ? QString() : rows_.TextAt(row, column);
+        const RowRef ref = Current();
+        return ref.store ? ref.store->TextAt(ref.index, column) : QString();
     }
     return BufferedValue(column).toString();
 }
@@ -352,8 +411,8 @@ qint64 Query::AsInteger(const QString& field) const {
     if (column < 0)
         return 0;
     if (state_ == State::Browse) {
-        const int row = Row();
-        return row < 0 ? 0 : rows_.IntegerAt(row, column);
+        const RowRef ref = Current();
+        return ref.store ? ref.store->IntegerAt(ref.index, column) : 0;
     }
     return BufferedValue(column).toLongLong();
 }
@@ -366,15 +425,15 @@ bool Query::IsNull(const QString& field) const {
 }
 
 QString Query::TextAt(int row, int column) const {
-    EnsureFetched();
-    if (row < 0 || row >= rows_.Count() || column < 0 || column >= rows_.Columns())
+    if (column < 0 || column >= FieldCount())
         return QString();
-    return rows_.TextAt(row, column);
+    const RowRef ref = At(row);
+    return ref.store ? ref.store->TextAt(ref.index, column) : QString();
 }
 
 void Query::Edit() {
-    EnsureFetched();
-    if (state_ != State::Browse || current_ < 0 || current_ >= rows_.Count())
+    // A row that could not be read is never written: its values would be guesses.
+    if (state_ != State::Browse || !Current().store)
         return;
     state_ = State::Edit;
     buffer_.assign(FieldCount(), QVariant());
@@ -387,13 +446,11 @@ void Query::Append() {
         return;
     Discard();
     beforeInsert_ = current_;
-    beforeInsertInserted_ = currentInserted_;
-    currentInserted_ = !fetched_;
     state_ = State::Insert;
     buffer_.assign(FieldCount(), QVariant());
     dirty_.assign(FieldCount(), false);
     fieldError_.clear();
-    current_ = rows_.Count();
+    current_ = Count();
     eof_ = false;
     Scrolled();
 }
@@ -422,7 +479,6 @@ bool Query::Discard() {
     const bool dropped = state_ == State::Insert;
     if (dropped) {
         current_ = beforeInsert_;
-        currentInserted_ = beforeInsertInserted_;
         eof_ = current_ < 0;
     }
     if (state_ == State::Edit || state_ == State::Insert)
@@ -455,6 +511,7 @@ bool Query::CheckWritable(QString* error) {
 bool Query::Post(QString* error) {
     if (state_ != State::Edit && state_ != State::Insert)
         return true;
+    Connection::WaitScope scope(connection_);
     if (!CheckWritable(error))
         return false;
     const bool stored = state_ == State::Edit ? StoreEdit(error) : StoreInsert(error);
@@ -467,19 +524,28 @@ bool Query::Post(QString* error) {
     return stored;
 }
 
-// Reads a stored row back, so the snapshot holds exactly what the file holds (defaults,
+// Reads a stored row back, so the result holds exactly what the file holds (defaults,
 // the assigned key, the column types the table gave the values).
 bool Query::Reread(int row, qint64 key, QString* error) {
-    QStringList columns;
-    for (const QString& origin : origins_)
-        columns << Quoted(origin);
+    if (keyed_) {
+        std::vector<qint64>& keys = keyset_.Keys();
+        if (row < Count()) {
+            keyset_.Forget(keys[row]);
+            keys[row] = key;
+        } else {
+            keys.push_back(key);
+        }
+        QString failure;
+        const QueryKeyset::Fetch fetched = keyset_.Pin(key, &failure);
+        if (fetched != QueryKeyset::Fetch::Read && error)
+            *error = fetched == QueryKeyset::Fetch::Gone
+                         ? QStringLiteral("the stored row cannot be read back")
+                         : failure;
+        return fetched == QueryKeyset::Fetch::Read;
+    }
     sqlite3* db = connection_->Handle();
     QString failure;
-    Statement statement(
-        db,
-        QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
-            .arg(columns.join(QLatin1Char(',')), Quoted(table_), Quoted(origins_[keyColumn_])),
-        &failure);
+    Statement statement(db, RowByKeySql(), &failure);
     if (!statement) {
         if (error)
             *error = failure;
@@ -493,16 +559,25 @@ bool Query::Reread(int row, qint64 key, QString* error) {
                                        : ErrorOf(db);
         return false;
     }
-    if (row < rows_.Count())
-        rows_.ReplaceFromStatement(row, statement.get());
-    else
-        rows_.AppendFromStatement(statement.get());
-    return true;
+    const bool kept = row < rows_.Count() ? rows_.ReplaceFromStatement(row, statement.get())
+                                          : rows_.AppendFromStatement(statement.get());
+    if (!kept && error)
+        *error = ErrorOf(db);
+    return kept;
+}
+
+// Selects the result's columns of the one row whose key is bound to the parameter.
+QString Query::RowByKeySql() const {
+    QStringList columns;
+    for (const QString& origin : origins_)
+        columns << Quoted(origin);
+    return QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
+        .arg(columns.join(QLatin1Char(',')), Quoted(table_), Quoted(origins_[keyColumn_]));
 }
 
 bool Query::StoreEdit(QString* error) {
     sqlite3* db = connection_->Handle();
-    const qint64 key = rows_.IntegerAt(current_, keyColumn_);
+    const qint64 key = KeyAt(current_);
     QStringList assignments;
     QVariantList values;
     for (int i = 0; i < FieldCount(); ++i) {
@@ -580,13 +655,9 @@ bool Query::StoreInsert(QString* error) {
         return false;
     }
     const qint64 key = sqlite3_last_insert_rowid(db);
-    if (!Reread(rows_.Count(), key, error))
+    if (!Reread(Count(), key, error))
         return false;
-    if (!fetched_) {
-        inserted_.push_back(key);
-        currentInserted_ = true;
-    }
-    current_ = rows_.Count() - 1;
+    current_ = Count() - 1;
     eof_ = false;
     return true;
 }
@@ -596,12 +667,12 @@ bool Query::Delete(QString* error) {
         Scrolled();
         return true;
     }
-    EnsureFetched();
-    if (state_ != State::Browse || current_ < 0 || current_ >= rows_.Count()) {
+    if (state_ != State::Browse || current_ < 0 || current_ >= Count()) {
         if (error)
             *error = QStringLiteral("there is no row to delete");
         return false;
     }
+    Connection::WaitScope scope(connection_);
     if (!CheckWritable(error))
         return false;
     sqlite3* db = connection_->Handle();
@@ -611,8 +682,7 @@ bool Query::Delete(QString* error) {
                             .arg(Quoted(table_), Quoted(origins_[keyColumn_])),
                         &failure);
     bool ok = static_cast<bool>(statement) &&
-              sqlite3_bind_int64(statement.get(), 1, rows_.IntegerAt(current_, keyColumn_)) ==
-                  SQLITE_OK &&
+              sqlite3_bind_int64(statement.get(), 1, KeyAt(current_)) == SQLITE_OK &&
               sqlite3_step(statement.get()) == SQLITE_DONE;
     if (!ok) {
         if (error)
@@ -620,9 +690,14 @@ bool Query::Delete(QString* error) {
         return false;
     }
     // A row another copy already deleted is gone either way: not an error.
-    rows_.Remove(current_);
-    if (current_ >= rows_.Count())
-        current_ = rows_.Count() - 1;
+    if (keyed_) {
+        keyset_.Forget(KeyAt(current_));
+        keyset_.Keys().erase(keyset_.Keys().begin() + current_);
+    } else {
+        rows_.Remove(current_);
+    }
+    if (current_ >= Count())
+        current_ = Count() - 1;
     eof_ = current_ < 0;
     emit DataChanged();
     Scrolled();

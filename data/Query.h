@@ -1,5 +1,6 @@
 #pragma once
 
+#include "QueryKeyset.h"
 #include "RowStore.h"
 
 #include <QHash>
@@ -11,19 +12,40 @@
 #include <vector>
 
 class Connection;
+struct sqlite3_stmt;
 
-// A select statement and its result as an updatable snapshot. Opening runs the
-// statement to its first row only; every row is read together the first time anything
-// asks for a row, a move or the row count, and from then on the result is not evaluated
-// again: scrolling never goes back to the file. Every window reads its result within
-// the action that opened it, so this is the state of the file at that action. A result
-// opened only to insert into (a whole table, say) is never read at all, which keeps
-// adding a paragraph instant however large the catalogue is. Edits, inserts and
-// deletes are written through to the file immediately and mirrored in the snapshot.
+// A select statement and its result as an updatable cursor, read in one of two ways.
+//
+// Everything (the default): opening reads the whole result into a snapshot, checking
+// every step, so a lock, an I/O error or a damaged page anywhere in it fails the open
+// instead of passing for a shorter result; from then on the result is not evaluated
+// again and scrolling never goes back to the file.
+//
+// Keys: for a list of any length, opening reads only the key of each row, in the
+// result's order, by the same statement selecting the key column alone; a failure
+// there fails the open the same way. Meant for "Select * From" one table with an
+// integer key, in an order its Order By fixes (selecting fewer columns must not change
+// the order); any other statement gives its keys by itself, and a result without an
+// integer key is read whole as above. The row count is known at open and the
+// rows stay those keys until the result is closed. A row's columns are read from the
+// file when the row is first drawn and again every time it becomes current, and it is
+// drawn as last read. So a row that another running copy has changed since the open
+// shows the stored values from then on (even if they no longer match the statement),
+// and a row another copy has deleted, or that cannot be read, shows as a row without
+// values: no key, nothing to edit or delete. Such a row never shows another row's
+// values. A failure to read a row while drawing is not reported (a box must not come up
+// in the middle of painting); when the row becomes current, RowError says why it cannot
+// be read.
+//
+// A result opened only to insert into (a whole table, say) is asked to read no rows at
+// all, which keeps adding a paragraph instant however large the catalogue is. Edits,
+// inserts and deletes are written through to the file immediately and mirrored in the
+// result.
 class Query : public QObject {
     Q_OBJECT
 public:
     enum class State { Inactive, Browse, Edit, Insert };
+    enum class Reading { Everything, Keys };
 
     explicit Query(QObject* parent = nullptr);
     ~Query() override;
@@ -38,6 +60,11 @@ public:
 
     bool Open(QString* error);
     void Close();
+    // The next Open prepares its statement but reads none of its rows: for a result
+    // opened only to insert into. Such a result holds only the rows inserted through it.
+    void SkipRowsOnNextOpen() { skipRows_ = true; }
+    // How every later Open reads its result (see above).
+    void SetReading(Reading reading) { reading_ = reading; }
     bool Active() const { return state_ != State::Inactive; }
     State GetState() const { return state_; }
 
@@ -61,8 +88,11 @@ public:
     qint64 AsInteger(const QString& field) const;
     bool IsNull(const QString& field) const;
 
-    // Any row of the snapshot, for views that draw many rows.
+    // Any row of the result, for views that draw many rows.
     QString TextAt(int row, int column) const;
+    // Why the current row could not be read when it became current; empty when it was
+    // read, and when another copy has deleted it.
+    QString RowError() const { return rowError_; }
 
     void Edit();
     void Append();
@@ -79,33 +109,44 @@ signals:
     void DataChanged();
 
 private:
+    // Where the values of one row are: a store and the row's place in it; no store when
+    // there is no such row or it cannot be read.
+    struct RowRef {
+        const RowStore* store = nullptr;
+        int index = -1;
+    };
+    RowRef At(int row) const;
+    RowRef Current() const;
+    int Count() const;
+    qint64 KeyAt(int row) const;
+    bool ReadKeys(sqlite3_stmt* statement, QString* error);
+    int FindKey(int column, const QVariant& value) const;
+
     bool Discard();
     bool CheckWritable(QString* error);
     bool StoreEdit(QString* error);
     bool StoreInsert(QString* error);
     bool Reread(int row, qint64 key, QString* error);
+    QString RowByKeySql() const;
     QVariant BufferedValue(int column) const;
     void Scrolled();
-    bool Fetched() const { return fetched_; }
-    void EnsureFetched() const;
-    int Row() const;
 
     Connection* connection_ = nullptr;
     QString sql_;
     QVariantList parameters_;
     State state_ = State::Inactive;
+    Reading reading_ = Reading::Everything;
+    bool skipRows_ = false;
     std::vector<QString> names_;
     QHash<QString, int> index_;
 
-    // Until the result is read, rows_ holds only the rows inserted through this cursor
-    // (keys in inserted_), and current_ means the result's first row (0) or none (-1),
-    // unless currentInserted_ says it points at one of those rows.
-    mutable RowStore rows_;
-    mutable bool fetched_ = true;
-    mutable std::vector<qint64> inserted_;
-    mutable bool currentInserted_ = false;
-    mutable int current_ = -1;
-    mutable bool eof_ = true;
+    // Every row of a result read whole; the keys and fetched rows of one read by key.
+    RowStore rows_;
+    bool keyed_ = false;
+    mutable QueryKeyset keyset_;
+    QString rowError_;
+    int current_ = -1;
+    bool eof_ = true;
 
     // Where stores go: the one table every column comes from, and its key column.
     QString table_;
@@ -116,6 +157,5 @@ private:
     std::vector<QVariant> buffer_;
     std::vector<bool> dirty_;
     QString fieldError_;
-    mutable int beforeInsert_ = -1;
-    mutable bool beforeInsertInserted_ = false;
+    int beforeInsert_ = -1;
 };

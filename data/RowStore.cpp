@@ -19,11 +19,24 @@ void RowStore::Reset(int columns) {
     left_ = 0;
 }
 
+void RowStore::Clear() {
+    rows_.clear();
+    if (chunks_.empty())
+        return;
+    chunks_.resize(1);
+    free_ = chunks_.front().get();
+    left_ = firstChunkBytes_;
+}
+
 char* RowStore::Allocate(std::size_t bytes) {
     bytes = (bytes + 7) & ~std::size_t(7);
     if (bytes > left_) {
         std::size_t size = std::max(bytes, kChunkBytes);
-        chunks_.push_back(std::make_unique<char[]>(size));
+        // Every byte is written before it is read: zero-filling a megabyte per chunk
+        // only costs time.
+        chunks_.push_back(std::make_unique_for_overwrite<char[]>(size));
+        if (chunks_.size() == 1)
+            firstChunkBytes_ = size;
         free_ = chunks_.back().get();
         left_ = size;
     }
@@ -67,11 +80,16 @@ const char* RowStore::Build(sqlite3_stmt* statement) {
             cell.kind = Kind::Text;
             sources_[i] = sqlite3_column_text(statement, i);
             cell.size = static_cast<std::uint32_t>(sqlite3_column_bytes(statement, i));
+            // Text always comes as a pointer, even when empty; none means no memory.
+            if (!sources_[i])
+                return nullptr;
             break;
         case SQLITE_BLOB:
             cell.kind = Kind::Blob;
             sources_[i] = sqlite3_column_blob(statement, i);
             cell.size = static_cast<std::uint32_t>(sqlite3_column_bytes(statement, i));
+            if (!sources_[i] && cell.size > 0)
+                return nullptr;
             break;
         default:
             cell.kind = Kind::Null;
@@ -89,14 +107,20 @@ const char* RowStore::Build(sqlite3_stmt* statement) {
     return block;
 }
 
-void RowStore::AppendFromStatement(sqlite3_stmt* statement) {
-    rows_.push_back(Build(statement));
+bool RowStore::AppendFromStatement(sqlite3_stmt* statement) {
+    const char* block = Build(statement);
+    if (block)
+        rows_.push_back(block);
+    return block != nullptr;
 }
 
 // The old block stays in its chunk until the store is reset: edits are rare, and the
 // space comes back when the result is closed.
-void RowStore::ReplaceFromStatement(int row, sqlite3_stmt* statement) {
-    rows_[row] = Build(statement);
+bool RowStore::ReplaceFromStatement(int row, sqlite3_stmt* statement) {
+    const char* block = Build(statement);
+    if (block)
+        rows_[row] = block;
+    return block != nullptr;
 }
 
 void RowStore::Remove(int row) {

@@ -17,11 +17,16 @@ public:
     enum class Kind : std::uint8_t { Null, Integer, Real, Text, Blob };
 
     void Reset(int columns);
+    // Drops every row but keeps the first chunk for the next ones: for a store that is
+    // emptied and filled again often.
+    void Clear();
     int Columns() const { return columns_; }
     int Count() const { return static_cast<int>(rows_.size()); }
 
-    void AppendFromStatement(sqlite3_stmt* statement);
-    void ReplaceFromStatement(int row, sqlite3_stmt* statement);
+    // Copy the statement's current row; false when SQLite could not hand over a value
+    // (out of memory), and then the store is unchanged.
+    bool AppendFromStatement(sqlite3_stmt* statement);
+    bool ReplaceFromStatement(int row, sqlite3_stmt* statement);
     void Remove(int row);
     // Copies one row of another store to the end of this one.
     void AppendCopy(const RowStore& other, int row);
@@ -44,6 +49,7 @@ private:
     int columns_ = 0;
     std::vector<const char*> rows_;
     std::vector<std::unique_ptr<char[]>> chunks_;
+    std::size_t firstChunkBytes_ = 0;
     char* free_ = nullptr;
     std::size_t left_ = 0;
     // Scratch space for one row while it is measured.

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <sqlite3.h>
@@ -52,6 +53,10 @@ public:
     }
     ~OtherCopy() { sqlite3_close(db_); }
     bool Lock() { return sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == 0; }
+    // Keeps every other connection from even reading, as a copy does while it commits.
+    bool LockExclusive() {
+        return sqlite3_exec(db_, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == 0;
+    }
     bool Release() { return sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == 0; }
 
 private:
@@ -75,6 +80,7 @@ private slots:
     void sharedModuleStartsClosed();
     void storeWaitsForAnotherCopyToFinish();
     void storeFailsWhenFileStaysLocked();
+    void lockHeldPastTheWaitFailsTheOpen();
     void storeRefusedOnReadOnlyDatabase();
     void storeRefusedOnWriteProtectedFile();
     void transactionRollsBackUnlessCommitted();
@@ -183,7 +189,7 @@ void TestConnection::emptyFileHasNoTables() {
     query.SetConnection(&connection);
     QString error;
     QVERIFY(!Run(query, kAllSites, &error));
-    QVERIFY2(error.contains("no such table"), qPrintable(error));
+    QVERIFY2(error.contains("no table Web"), qPrintable(error));
     QVERIFY(!query.Active());
     QCOMPARE(QFileInfo(dir.Path()).size(), 0);
     QCOMPARE(Entries(dir.Dir()), QStringList{"Sitemora.mdb"});
@@ -352,12 +358,17 @@ void TestConnection::storeWaitsForAnotherCopyToFinish() {
     phase.wait(Starting);
     query.Edit();
     query.SetField("WebName", QStringLiteral("after the wait"));
+    QSignalSpy started(&connection, &Connection::WaitStarted);
+    QSignalSpy finished(&connection, &Connection::WaitFinished);
     QString error;
     const bool stored = query.Post(&error);
     other.join();
     QCOMPARE(phase.load(), int(Locked));
     QVERIFY(released);
     QVERIFY2(stored, qPrintable(error));
+    // One wait, however many times SQLite retried, and over once the store is done.
+    QCOMPARE(started.count(), 1);
+    QCOMPARE(finished.count(), 1);
     QCOMPARE(catalogue.ScalarText("SELECT WebName FROM Web"), QStringLiteral("after the wait"));
 }
 
@@ -408,6 +419,35 @@ void TestConnection::storeFailsWhenFileStaysLocked() {
     QCOMPARE(catalogue.ScalarText("SELECT WebName FROM Web WHERE WebIndex = ?", {a}),
              QStringLiteral("free"));
     QCOMPARE(catalogue.Count("SELECT count(*) FROM Web"), 2);
+}
+
+void TestConnection::lockHeldPastTheWaitFailsTheOpen() {
+    TempCatalogue catalogue;
+    catalogue.AddSite("a");
+    Connection connection(catalogue.Path());
+    connection.SetBusyTimeout(100);
+    Query query;
+    query.SetConnection(&connection);
+    QSignalSpy started(&connection, &Connection::WaitStarted);
+    QSignalSpy finished(&connection, &Connection::WaitFinished);
+    QVERIFY(Run(query, kAllSites));
+    QCOMPARE(started.count(), 0); // nothing to wait for, nothing to show
+
+    for (bool connected : {true, false}) {
+        if (!connected)
+            connection.Close();
+        OtherCopy copy(catalogue.Path());
+        QVERIFY(copy.LockExclusive());
+        QString error;
+        QVERIFY(!Run(query, kAllSites, &error));
+        QVERIFY2(error.contains("locked"), qPrintable(error));
+        QVERIFY(!query.Active());
+        QCOMPARE(query.RecordCount(), 0);
+    }
+    QCOMPARE(started.count(), 2);
+    QCOMPARE(finished.count(), 2);
+    QVERIFY2(Run(query, kAllSites), "released, the file reads again");
+    QCOMPARE(query.RecordCount(), 1);
 }
 
 void TestConnection::storeRefusedOnReadOnlyDatabase() {

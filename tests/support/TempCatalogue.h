@@ -117,6 +117,32 @@ public:
         return ok;
     }
 
+    // The whole file, byte for byte: to show that something left it untouched.
+    QByteArray Bytes() const {
+        QFile file(Path());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    // Zeroes one leaf page from the middle of `table`'s b-tree, as a failing disk or an
+    // interrupted copy would, so that rows before and after it still read. Needs a table
+    // of at least three leaf pages.
+    bool DamageMiddlePage(const QString& table) {
+        const QString leaves = QStringLiteral("FROM dbstat WHERE name = ? AND pagetype = 'leaf'");
+        const qint64 count = Count(QStringLiteral("SELECT count(*) ") + leaves, {table});
+        if (count < 3) {
+            error_ = QStringLiteral("%1 has %2 leaf pages").arg(table).arg(count);
+            return false;
+        }
+        const qint64 page =
+            Count(QStringLiteral("SELECT pageno %1 ORDER BY pageno LIMIT 1 OFFSET ?").arg(leaves),
+                  {table, count / 2});
+        const qint64 size = Count(QStringLiteral("PRAGMA page_size"));
+        QFile file(Path());
+        return page > 1 && size > 0 && file.open(QIODevice::ReadWrite) &&
+               file.seek((page - 1) * size) &&
+               file.write(QByteArray(static_cast<int>(size), '\0')) == size;
+    }
+
 private:
     qint64 Insert(const QString& sql, const QVariantList& values) {
         qint64 key = -1;

@@ -5,6 +5,8 @@
 #include "support/TempCatalogue.h"
 
 #include <QAccessible>
+#include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -12,6 +14,8 @@
 #include <QTest>
 
 #include <memory>
+
+#include <sqlite3.h>
 
 namespace {
 
@@ -43,6 +47,10 @@ private slots:
     void failedStartKeepsPlaceholderAndRecovers_data();
     void failedStartKeepsPlaceholderAndRecovers();
     void failedParagraphStatementKeepsTheLabelledLines();
+    void damagedCatalogueFailsTheStart();
+    void waitForAnotherCopyShowsTheBusyCursor();
+    void siteDeletedElsewhereIsNoSite();
+    void unreadableRowsAreDrawnEmptyWithoutABox();
     void windowGeometryAndMaximizedLayout();
     void titleClickDoesNotSort();
     void footerAndCellsAreAccessible();
@@ -206,17 +214,140 @@ void TestMainForm::failedStartKeepsPlaceholderAndRecovers() {
 }
 
 void TestMainForm::failedParagraphStatementKeepsTheLabelledLines() {
-    TempCatalogue catalogue(TempCatalogue::Start::WithoutFile);
-    QVERIFY(catalogue.CreateWithSchema(
-        "CREATE TABLE Web (WebIndex INTEGER PRIMARY KEY, WebName TEXT, WebUrl TEXT);"
-        "INSERT INTO Web VALUES (4, 'only', 'u');"));
+    TempCatalogue catalogue;
+    catalogue.AddParagraph(catalogue.AddSite("only", "u"), "unreadable");
+    // Content still has its columns, but reading it fails.
+    QVERIFY(catalogue.Exec("ALTER TABLE Content RENAME TO Moved"));
+    QVERIFY(catalogue.Exec("CREATE VIEW Content AS SELECT * FROM Moved "
+                           "WHERE abs(-9223372036854775807 - 1 + 0 * ContentWeb)"));
     QVERIFY(catalogue.EnterDir());
     MainWindow w;
     w.Show();
-    // No Content table, and no WebPr column: the list still shows what there is.
     QCOMPARE(w.dialogs.Informations(), QStringList{"数据库打开失败"});
     QCOMPARE(w.form.DetailsText(),
              QStringLiteral("网站名称：only\r\n\r\n网站地址：u\r\n\r\n网站ＰＲ：\r\n\r\n"));
+}
+
+void TestMainForm::damagedCatalogueFailsTheStart() {
+    TempCatalogue catalogue;
+    QVERIFY(catalogue.Exec(
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300) "
+        "INSERT INTO Web (WebName, WebUrl) SELECT 'site ' || i, printf('http://%0100d/', i) "
+        "FROM n"));
+    QVERIFY2(catalogue.DamageMiddlePage("Web"), qPrintable(catalogue.LastError()));
+    const QByteArray damaged = catalogue.Bytes();
+    QVERIFY(catalogue.EnterDir());
+    {
+        MainWindow w;
+        w.Show();
+        QCOMPARE(w.dialogs.Informations(), QStringList{"数据库打开失败"});
+        QCOMPARE(w.View()->model()->rowCount(), 0);
+        QCOMPARE(w.form.DBGridEh1->FooterText(1), QStringLiteral("0"));
+        QCOMPARE(w.Pane(), QStringLiteral("[文本内容]"));
+        w.form.RefreshSiteList();
+        QCOMPARE(w.dialogs.Informations().size(), 2);
+        QCOMPARE(w.View()->model()->rowCount(), 0);
+    }
+    QVERIFY(catalogue.Bytes() == damaged);
+}
+
+void TestMainForm::waitForAnotherCopyShowsTheBusyCursor() {
+    TempCatalogue catalogue;
+    catalogue.AddSite("site");
+    QVERIFY(catalogue.EnterDir());
+    // Another copy in the middle of a commit: nobody may even read.
+    sqlite3* other = nullptr;
+    QCOMPARE(sqlite3_open(QFile::encodeName(catalogue.Path()).constData(), &other), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+
+    MainWindow w;
+    w.dataModule.ADOConnection1.SetBusyTimeout(200);
+    // Connected after the window's own handling, so these see what it left.
+    QList<int> during;
+    QList<bool> restored;
+    Connection* connection = &w.dataModule.ADOConnection1;
+    QObject::connect(connection, &Connection::WaitStarted, [&] {
+        const QCursor* cursor = QGuiApplication::overrideCursor();
+        during << (cursor ? int(cursor->shape()) : -1);
+    });
+    QObject::connect(connection, &Connection::WaitFinished,
+                     [&] { restored << (QGuiApplication::overrideCursor() == nullptr); });
+    QElapsedTimer waited;
+    waited.start();
+    w.Show();
+    QVERIFY(waited.elapsed() >= 200); // the whole wait, not a failure at once
+    QCOMPARE(during, QList<int>{int(Qt::WaitCursor)});
+    QCOMPARE(restored, QList<bool>{true});
+    QCOMPARE(w.dialogs.Informations(), QStringList{"数据库打开失败"});
+    QCOMPARE(w.View()->model()->rowCount(), 0);
+
+    sqlite3_close(other);
+    w.form.RefreshSiteList();
+    QCOMPARE(w.View()->model()->rowCount(), 1);
+    QCOMPARE(during.size(), 1);
+    QVERIFY(!QGuiApplication::overrideCursor());
+}
+
+void TestMainForm::siteDeletedElsewhereIsNoSite() {
+    TempCatalogue catalogue;
+    for (const char* name : {"a", "b", "c"})
+        catalogue.AddParagraph(catalogue.AddSite(name), QStringLiteral("text of %1").arg(name));
+    QVERIFY(catalogue.EnterDir());
+    MainWindow w;
+    w.Show();
+    QVERIFY(catalogue.Exec("DELETE FROM Content WHERE ContentWeb = 2"));
+    QVERIFY(catalogue.Exec("DELETE FROM Web WHERE WebIndex = 2"));
+
+    QTableView* view = w.View();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                      view->visualRect(view->model()->index(1, 1)).center());
+    QCOMPARE(w.form.ADOQuery1.RecNo(), 1);
+    QCOMPARE(w.form.DetailsText(), QString());
+    QCOMPARE(view->model()->index(1, 0).data().toString(), QString());
+    QCOMPARE(view->model()->index(1, 1).data().toString(), QString());
+    QCOMPARE(w.form.DBGridEh1->FooterText(1), QStringLiteral("3"));
+    w.form.ActionDeleteExecute();
+    QCOMPARE(w.dialogs.Informations(), QStringList{"请先选中要修改的记录"});
+    QCOMPARE(w.dialogs.Confirmations().size(), 0);
+
+    QTest::keyClick(view, Qt::Key_Down);
+    QVERIFY(w.Pane().startsWith("网站名称：c\n"));
+    QVERIFY(w.Pane().contains("text of c"));
+}
+
+void TestMainForm::unreadableRowsAreDrawnEmptyWithoutABox() {
+    TempCatalogue catalogue;
+    for (int i = 1; i <= 60; ++i)
+        catalogue.AddSite(QStringLiteral("site %1").arg(i));
+    QVERIFY(catalogue.EnterDir());
+    MainWindow w;
+    w.Show();
+    w.dataModule.ADOConnection1.SetBusyTimeout(10);
+    sqlite3* other = nullptr;
+    QCOMPARE(sqlite3_open(QFile::encodeName(catalogue.Path()).constData(), &other), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+
+    // Rows first drawn while another copy holds the file show empty; painting asks
+    // nobody anything.
+    QTableView* view = w.View();
+    view->scrollToBottom();
+    view->viewport()->repaint();
+    QCOMPARE(w.dialogs.Shown(), 0);
+    QCOMPARE(view->model()->index(59, 1).data().toString(), QString());
+
+    // Selecting such a row is a statement that failed, said once.
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                      view->visualRect(view->model()->index(59, 1)).center());
+    QCOMPARE(w.dialogs.Informations(), QStringList{"数据库打开失败"});
+    QCOMPARE(w.form.DetailsText(), QString());
+
+    sqlite3_close(other);
+    QTest::keyClick(view, Qt::Key_Up);
+    QVERIFY(w.Pane().startsWith("网站名称：site 59\n"));
+    QTest::keyClick(view, Qt::Key_Down);
+    QVERIFY(w.Pane().startsWith("网站名称：site 60\n"));
+    QCOMPARE(view->model()->index(59, 1).data().toString(), QStringLiteral("site 60"));
+    QCOMPARE(w.dialogs.Shown(), 1);
 }
 
 void TestMainForm::windowGeometryAndMaximizedLayout() {

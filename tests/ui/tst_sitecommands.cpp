@@ -121,6 +121,7 @@ private slots:
     void emptyListOffersNothingToEditOrDelete();
     void refusedParagraphDeleteLeavesTheSiteWhole();
     void lockedCatalogueDeletesNothing();
+    void unreadableParagraphsDeleteNothing();
     void failedHandOverStoresNoSite();
     void lockedCatalogueStoresNoSite();
     void noBoxWhileTheFileIsLocked_data();
@@ -366,6 +367,30 @@ void TestSiteCommands::lockedCatalogueDeletesNothing() {
     }
     QCOMPARE(catalogue.Count("SELECT count(*) FROM Web"), 1);
     QCOMPARE(catalogue.Count("SELECT count(*) FROM Content"), 1);
+}
+
+void TestSiteCommands::unreadableParagraphsDeleteNothing() {
+    TempCatalogue catalogue;
+    catalogue.AddSite("fine");
+    const qint64 site = catalogue.AddSite("damaged");
+    QVERIFY(catalogue.Exec(
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300) "
+        "INSERT INTO Content (ContentWeb, ContentTxt) SELECT ?, printf('%0100d', i) FROM n",
+        {site}));
+    QVERIFY2(catalogue.DamageMiddlePage("Content"), qPrintable(catalogue.LastError()));
+    const QByteArray damaged = catalogue.Bytes();
+    QVERIFY(catalogue.EnterDir());
+    Program p;
+    QVERIFY(p.Show());
+    p.Select(1);
+    p.dialogs.Clear();
+
+    // The paragraphs before the damaged page must not be deleted as if they were all.
+    p.dialogs.QueueYes();
+    p.Delete();
+    QCOMPARE(p.dialogs.Informations(), QStringList{"数据库打开失败"});
+    QCOMPARE(p.dialogs.Errors(), QStringList());
+    QVERIFY(catalogue.Bytes() == damaged);
 }
 
 // Storing a new site and handing it its paragraphs is one change: a refused hand-over

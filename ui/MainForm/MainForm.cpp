@@ -7,6 +7,7 @@
 #include "SearchForm.h"
 #include "ShareDM.h"
 #include "ui_MainForm.h"
+#include "WaitCursor.h"
 
 #include <QGuiApplication>
 #include <QMouseEvent>
@@ -34,6 +35,8 @@ TFormMain::TFormMain(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui
     ui_->Image1->installEventFilter(this);
 
     ADOQuery1.setObjectName(QStringLiteral("ADOQuery1"));
+    // The list may hold a million sites: only their keys are read when it opens.
+    ADOQuery1.SetReading(Query::Reading::Keys);
     DBGridEh1->SetQuery(
         &ADOQuery1,
         {{QStringLiteral("WebIndex"), QStringLiteral("编号"), 80, QStringLiteral("合计"), false},
@@ -54,6 +57,7 @@ TFormMain::~TFormMain() = default;
 void TFormMain::AttachDataModule(TShareDataModule* dataModule) {
     dataModule_ = dataModule;
     dataModule_->Bind(ADOQuery1);
+    ShowWaitCursorWhileWaiting(dataModule_->ADOConnection1, this);
 }
 
 void TFormMain::AttachForms(TFormNote* formNote, TFormSearch* formSearch) {
@@ -138,8 +142,13 @@ void TFormMain::ADOQuery1AfterScroll() {
 
 void TFormMain::ShowSiteDetails() {
     SetDetails(QString());
-    if (!dataModule_ || !HasCurrentSite())
+    if (!dataModule_ || !HasCurrentSite()) {
+        // A site another copy has deleted just shows nothing; one that could not be read
+        // is a failed statement like any other.
+        if (dataModule_ && !ADOQuery1.RowError().isEmpty())
+            Messages().Information(kOpenFailure);
         return;
+    }
     QString text;
     text += QStringLiteral("网站名称：") + ADOQuery1.AsString(QStringLiteral("WebName")) + kBreak;
     text += QStringLiteral("网站地址：") + ADOQuery1.AsString(QStringLiteral("WebUrl")) + kBreak;

@@ -261,6 +261,7 @@ bool TFormNote::StoreNewSite(bool takeParagraphs) {
     if (!action.Begin())
         return false;
     Query& site = dataModule_->ADOQueryTemp;
+    site.SkipRowsOnNextOpen();
     if (!OpenQuery(site, QStringLiteral("Select * From Web"), kOpenFailure, action.Messages()))
         return false;
     site.Append();
@@ -399,6 +400,7 @@ void TFormNote::Button1Click() {
         }
     }
     Query& paragraphs = dataModule_->ADOQueryTemp;
+    paragraphs.SkipRowsOnNextOpen();
     if (!OpenQuery(paragraphs, QStringLiteral("Select * From Content"), kOpenFailure,
                    action.Messages()))
         return;
