@@ -490,7 +490,7 @@ void TestNoteForm::sameBoxChangedByAnotherCopyIsAsked() {
     b.Click("Button4");
     QCOMPARE(b.dialogs.Confirmations().size(), 1);
     QCOMPARE(b.dialogs.Confirmations().first().text,
-             QStringLiteral("以下内容在您编辑期间已被修改：网站地址、页面地址（子页面三）。\n"
+             QStringLiteral("以下内容在您编辑期间已被修改：网站地址、页面地址 3。\n"
                             "是否用您填写的内容覆盖？"));
     QVERIFY(writable);
     QCOMPARE(b.Result(), 1);

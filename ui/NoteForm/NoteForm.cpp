@@ -1,5 +1,6 @@
 #include "NoteForm.h"
 
+#include "Catalogue.h"
 #include "DataGrid.h"
 #include "DesktopOpener.h"
 #include "DialogKeys.h"
@@ -53,29 +54,21 @@ TFormNote::TFormNote(TShareDataModule* dataModule, QWidget* parent, DesktopOpene
                    Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(kClientWidth, kClientHeight);
 
-    // Named as the user knows them: by their label, and where a label stands for several
-    // boxes, by which one.
-    const auto account = [](const char* what, int n) {
-        return QStringLiteral("网站帐号（%1%2）").arg(QString::fromUtf8(what)).arg(n);
-    };
-    const std::array<const char*, 8> numbers = {"一", "二", "三", "四", "五", "六", "七", "八"};
-    std::vector<SiteBoxes::Box> boxes = {
-        {ui_->WebName, QStringLiteral("WebName"), QStringLiteral("网站名称")},
-        {ui_->WebUrl, QStringLiteral("WebUrl"), QStringLiteral("网站地址")},
-        {ui_->WebPr, QStringLiteral("WebPr"), QStringLiteral("网站ＰＲ")},
-        {ui_->User1, QStringLiteral("WebUser1"), account("帐号", 1)},
-        {ui_->Key1, QStringLiteral("WebKey1"), account("密码", 1)},
-        {ui_->User2, QStringLiteral("WebUser2"), account("帐号", 2)},
-        {ui_->Key2, QStringLiteral("WebKey2"), account("密码", 2)},
-        {ui_->User3, QStringLiteral("WebUser3"), account("帐号", 3)},
-        {ui_->Key3, QStringLiteral("WebKey3"), account("密码", 3)}};
+    // Each box with its column, in the order the columns are written. A box is named to
+    // the user, in messages too, by its accessible name: its label, and where a label
+    // stands for several boxes, which one.
+    const std::array<QLineEdit*, 9> record = {ui_->WebName, ui_->WebUrl, ui_->WebPr,
+                                              ui_->User1,   ui_->Key1,   ui_->User2,
+                                              ui_->Key2,    ui_->User3,  ui_->Key3};
+    std::vector<SiteBoxes::Box> boxes;
+    for (int i = 0; i < static_cast<int>(record.size()); ++i)
+        boxes.push_back({record[i], Catalogue::WebTextColumns()[i], record[i]->accessibleName()});
     for (int n = 1; n <= 8; ++n) {
-        const QString page = QStringLiteral("子页面") + QString::fromUtf8(numbers[n - 1]);
-        boxes.push_back({findChild<QLineEdit*>(QStringLiteral("SonName%1").arg(n)),
-                         QStringLiteral("WebSonName%1").arg(n), page});
-        boxes.push_back({findChild<QLineEdit*>(QStringLiteral("SonPage%1").arg(n)),
-                         QStringLiteral("WebSonPage%1").arg(n),
-                         QStringLiteral("页面地址（%1）").arg(page)});
+        for (const QString& part : {QStringLiteral("Name"), QStringLiteral("Page")}) {
+            auto* box = findChild<QLineEdit*>(QStringLiteral("Son%1%2").arg(part).arg(n));
+            boxes.push_back(
+                {box, QStringLiteral("WebSon%1%2").arg(part).arg(n), box->accessibleName()});
+        }
     }
     // A line edit cuts its text at 32767 characters unless told otherwise, which would
     // silently shorten a long address or note when the site is stored again.
