@@ -3,11 +3,14 @@
 #include "Catalogue.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <sqlite3.h>
 
@@ -83,6 +86,21 @@ bool MakeCatalogue(const QString& path, int sites, qint64 paragraphs, QString* e
         *error = QStringLiteral("filling %1: %2").arg(path, QString::fromUtf8(sqlite3_errmsg(db)));
     sqlite3_close(db);
     return ok;
+}
+
+QString BenchCatalogue(const QString& dir, int sites, qint64 paragraphs) {
+    const QString path = QDir(dir).filePath(QString::fromLatin1(Catalogue::kFileName));
+    QElapsedTimer clock;
+    clock.start();
+    QString error;
+    if (!MakeCatalogue(path, sites, paragraphs, &error)) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        std::exit(1);
+    }
+    if (sites > 0)
+        std::printf("catalogue: %d sites, %lld paragraphs, %.0f MB, built in %.1f s\n", sites,
+                    paragraphs, QFileInfo(path).size() / 1048576.0, clock.elapsed() / 1000.0);
+    return path;
 }
 
 double Median(std::vector<double> values) {

@@ -26,6 +26,10 @@ public:
 // that a site's paragraphs lie scattered through the file as years of notes leave them.
 bool MakeCatalogue(const QString& path, int sites, qint64 paragraphs, QString* error);
 
+// Makes such a catalogue, Sitemora.mdb in `dir`, and says on standard output what it
+// holds when it has sites; says why and ends the process when it cannot. Its path.
+QString BenchCatalogue(const QString& dir, int sites, qint64 paragraphs);
+
 // The middle value; 0 for none.
 double Median(std::vector<double> values);
 

@@ -123,14 +123,8 @@ int main(int argc, char** argv) {
     const int runs = argc > 3 ? std::max(1, std::atoi(argv[3])) : 5;
 
     QTemporaryDir dir;
-    const QString path = dir.filePath(QString::fromLatin1(Catalogue::kFileName));
+    const QString path = BenchCatalogue(dir.path(), sites, qint64(sites) * perSite);
     QString error;
-    if (!MakeCatalogue(path, sites, qint64(sites) * perSite, &error)) {
-        std::fprintf(stderr, "%s\n", qPrintable(error));
-        return 1;
-    }
-    std::printf("catalogue: %d sites, %lld paragraphs, %.0f MB\n", sites, qint64(sites) * perSite,
-                QFileInfo(path).size() / 1048576.0);
 
     Backup::Options always;
     always.onlyIfChanged = false;

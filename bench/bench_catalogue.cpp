@@ -17,7 +17,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QTableView>
 #include <QTemporaryDir>
 
@@ -97,16 +96,6 @@ template <typename Fn> double BestOf(int runs, Fn fn) {
     return best;
 }
 
-QString NewCatalogue(const QTemporaryDir& dir, int sites, qint64 paragraphs) {
-    QString path = dir.filePath(QString::fromLatin1(Catalogue::kFileName));
-    QString error;
-    if (!MakeCatalogue(path, sites, paragraphs, &error)) {
-        std::fprintf(stderr, "sitemora-bench: %s\n", qPrintable(error));
-        std::exit(1);
-    }
-    return path;
-}
-
 // The real program started on a private X server, on the empty catalogue and on the
 // large one in turn, the median of several starts of each.
 void TimeProcessStarts(const QTemporaryDir& empty, const QTemporaryDir& large, int sites) {
@@ -163,12 +152,8 @@ int main(int argc, char** argv) {
 
     QTemporaryDir emptyDir;
     QTemporaryDir dir;
-    NewCatalogue(emptyDir, 0, 0);
-    Clock build;
-    build.start();
-    const QString path = NewCatalogue(dir, sites, qint64(sites) * perSite);
-    std::printf("catalogue: %d sites, %d paragraphs, %.0f MB, built in %.1f s\n", sites,
-                sites * perSite, QFileInfo(path).size() / 1048576.0, build.elapsed() / 1000.0);
+    BenchCatalogue(emptyDir.path(), 0, 0);
+    const QString path = BenchCatalogue(dir.path(), sites, qint64(sites) * perSite);
 
     TimeProcessStarts(emptyDir, dir, sites);
 

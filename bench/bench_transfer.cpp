@@ -46,14 +46,8 @@ int main(int argc, char** argv) {
     const int sites = argc > 1 ? std::atoi(argv[1]) : 100000;
     const int perSite = argc > 2 ? std::atoi(argv[2]) : 10;
     QTemporaryDir dir;
-    const QString catalogue = dir.filePath(QString::fromLatin1(Catalogue::kFileName));
+    const QString catalogue = BenchCatalogue(dir.path(), sites, qint64(sites) * perSite);
     QString error;
-    if (!MakeCatalogue(catalogue, sites, qint64(sites) * perSite, &error)) {
-        std::fprintf(stderr, "%s\n", qPrintable(error));
-        return 1;
-    }
-    std::printf("catalogue: %d sites, %lld paragraphs, %.0f MB\n", sites, qint64(sites) * perSite,
-                QFileInfo(catalogue).size() / 1048576.0);
 
     const QString exporter = QStringLiteral(SITEMORA_EXPORT_TOOL);
     for (const char* format : {"json", "csv", "bookmarks"}) {
