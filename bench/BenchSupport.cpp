@@ -89,7 +89,7 @@ bool MakeCatalogue(const QString& path, int sites, qint64 paragraphs, QString* e
 }
 
 QString BenchCatalogue(const QString& dir, int sites, qint64 paragraphs) {
-    const QString path = QDir(dir).filePath(QString::fromLatin1(Catalogue::kFileName));
+    QString path = QDir(dir).filePath(QString::fromLatin1(Catalogue::kFileName));
     QElapsedTimer clock;
     clock.start();
     QString error;
