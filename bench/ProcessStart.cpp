@@ -1,10 +1,9 @@
 #include "ProcessStart.h"
 
 #include <QByteArray>
-#include <QFile>
 
+#include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -13,40 +12,18 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // How long a picture must stay the same to count as the one the window keeps.
 constexpr double kSettledMs = 750;
 constexpr double kGiveUpMs = 120000;
 
-double MsSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
 void Pause(int milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
-
-// Standard output and error of a started process go nowhere: only its window counts.
-struct QuietActions {
-    posix_spawn_file_actions_t actions;
-    QuietActions() {
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    }
-    ~QuietActions() { posix_spawn_file_actions_destroy(&actions); }
-    QuietActions(const QuietActions&) = delete;
-    QuietActions& operator=(const QuietActions&) = delete;
-};
 
 // The mapped top-level window of `size`, or none (0).
 xcb_window_t FindWindow(xcb_connection_t* x, xcb_window_t root, QSize size) {
@@ -106,39 +83,24 @@ PrivateDisplay::PrivateDisplay() {
         return;
     }
     // Xvfb picks a free display and writes its number to descriptor 3 once it is ready.
-    QuietActions quiet;
-    posix_spawn_file_actions_adddup2(&quiet.actions, fds[1], 3);
-    const char* argv[] = {"Xvfb",         "-displayfd", "3",   "-screen",  "0",
-                          "1280x1024x24", "-nolisten",  "tcp", "-noreset", nullptr};
-    const int rc = posix_spawnp(&pid_, "Xvfb", &quiet.actions, nullptr,
-                                const_cast<char* const*>(argv), environ);
+    ChildOptions options;
+    options.descriptor3 = fds[1];
+    const bool started = server_.Start(
+        {"Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset"},
+        options, &error_);
     ::close(fds[1]);
-    if (rc != 0) {
-        pid_ = -1;
-        error_ = QStringLiteral("cannot start Xvfb: %1").arg(QString::fromLocal8Bit(strerror(rc)));
-        ::close(fds[0]);
-        return;
-    }
     QByteArray number;
     char ch;
-    while (::read(fds[0], &ch, 1) == 1 && ch != '\n')
+    while (started && ::read(fds[0], &ch, 1) == 1 && ch != '\n')
         number += ch;
     ::close(fds[0]);
-    if (number.isEmpty()) {
+    if (started && number.isEmpty())
         error_ = QStringLiteral("Xvfb did not start");
-        return;
-    }
-    name_ = QLatin1Char(':') + QString::fromLatin1(number);
+    else if (started)
+        name_ = QLatin1Char(':') + QString::fromLatin1(number);
 }
 
-PrivateDisplay::~PrivateDisplay() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-    }
-}
-
-bool TimeStart(const QString& program, const QString& dir, const QString& display, QSize size,
+bool TimeStart(const QString& program, ChildOptions options, const QString& display, QSize size,
                StartTiming* timing, QString* error) {
     xcb_connection_t* x = xcb_connect(display.toLocal8Bit().constData(), nullptr);
     if (xcb_connection_has_error(x)) {
@@ -147,53 +109,29 @@ bool TimeStart(const QString& program, const QString& dir, const QString& displa
     }
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(x)).data->root;
 
-    std::vector<QByteArray> environment;
-    for (char** entry = environ; *entry; ++entry) {
-        const QByteArray variable(*entry);
-        if (!variable.startsWith("DISPLAY=") && !variable.startsWith("QT_QPA_PLATFORM="))
-            environment.push_back(variable);
-    }
-    environment.push_back("DISPLAY=" + display.toLocal8Bit());
-    environment.push_back("QT_QPA_PLATFORM=xcb");
-    std::vector<char*> envp;
-    envp.reserve(environment.size() + 1);
-    for (QByteArray& variable : environment)
-        envp.push_back(variable.data());
-    envp.push_back(nullptr);
-
-    QuietActions quiet;
-    const QByteArray directory = QFile::encodeName(dir);
-    posix_spawn_file_actions_addchdir_np(&quiet.actions, directory.constData());
-    QByteArray path = QFile::encodeName(program);
-    char* argv[] = {path.data(), nullptr};
-    pid_t pid = -1;
-    const Clock::time_point start = Clock::now();
-    const int rc = posix_spawn(&pid, path.constData(), &quiet.actions, nullptr, argv, envp.data());
-    if (rc != 0) {
+    options.environment << QStringLiteral("DISPLAY=") + display
+                        << QStringLiteral("QT_QPA_PLATFORM=xcb");
+    Child child;
+    QString failure;
+    if (!child.Start({program}, options, &failure)) {
         xcb_disconnect(x);
-        return Failed(error, QStringLiteral("cannot start %1: %2")
-                                 .arg(program, QString::fromLocal8Bit(strerror(rc))));
+        return Failed(error, failure);
     }
-
     const auto finish = [&](bool ok, const QString& text) {
-        ::kill(pid, SIGTERM);
-        int status = 0;
-        rusage usage{};
-        ::wait4(pid, &status, 0, &usage);
+        timing->peakMb = child.Stop().peakMb;
         xcb_disconnect(x);
-        timing->peakMb = usage.ru_maxrss / 1024;
         return ok || Failed(error, text);
     };
 
     xcb_window_t window = 0;
     while (!(window = FindWindow(x, root, size))) {
-        if (::waitpid(pid, nullptr, WNOHANG) == pid)
+        if (!child.Running())
             return finish(false, QStringLiteral("%1 ended before showing its window").arg(program));
-        if (MsSince(start) > kGiveUpMs)
+        if (child.ElapsedMs() > kGiveUpMs)
             return finish(false, QStringLiteral("no window of %1 appeared").arg(program));
         Pause(1);
     }
-    timing->mappedMs = MsSince(start);
+    timing->mappedMs = child.ElapsedMs();
 
     // Each new picture with the time it was first seen; the last one is the picture the
     // window keeps, and the time it first showed is when painting was done.
@@ -202,7 +140,7 @@ bool TimeStart(const QString& program, const QString& dir, const QString& displa
     double settledSince = timing->mappedMs;
     for (bool first = true;; first = false) {
         const std::size_t picture = Picture(x, window, size);
-        const double now = MsSince(start);
+        const double now = child.ElapsedMs();
         if (first || picture != last) {
             last = picture;
             lastSeen = now;

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "BenchSupport.h"
+
 #include <QSize>
 #include <QString>
-
-#include <sys/types.h>
 
 // Times the program as a user meets it: a real process started on an X server, from
 // the moment it is started until its main window is on the screen with its final
@@ -14,16 +14,13 @@
 class PrivateDisplay {
 public:
     PrivateDisplay();
-    ~PrivateDisplay();
-    PrivateDisplay(const PrivateDisplay&) = delete;
-    PrivateDisplay& operator=(const PrivateDisplay&) = delete;
 
     bool Running() const { return !name_.isEmpty(); }
     QString Name() const { return name_; }
     QString Error() const { return error_; }
 
 private:
-    pid_t pid_ = -1;
+    Child server_;
     QString name_;
     QString error_;
 };
@@ -38,8 +35,8 @@ struct StartTiming {
     long peakMb = 0;
 };
 
-// Starts `program` with `dir` as its current directory on `display`, waits for its
-// window of `size` to be mapped and its picture to stay the same for a while, then ends
-// the process. False, with `error` set, when that does not happen.
-bool TimeStart(const QString& program, const QString& dir, const QString& display, QSize size,
+// Starts `program` as `options` say, on `display`, waits for its window of `size` to be
+// mapped and its picture to stay the same for a while, then ends the process. False,
+// with `error` set, when that does not happen.
+bool TimeStart(const QString& program, ChildOptions options, const QString& display, QSize size,
                StartTiming* timing, QString* error);

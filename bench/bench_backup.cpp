@@ -1,20 +1,19 @@
-// Times the start of the main window on a large catalogue when the start has a backup to
-// make beside a start that has none, how the list answers while the copy runs, and the
-// backup's own duration. Run: build/bench/sitemora-bench-backup [sites] [paragraphs-per-site]
-// [starts]
+// Times the real program's start on a large catalogue, under a private X server, when
+// the start has a backup to make beside a start that has none; then the backup's own
+// duration, and how the list answers while the copy runs.
+// Run: build/bench/sitemora-bench-backup [sites] [paragraphs-per-site] [starts]
 #include "Backup.h"
+#include "BenchSupport.h"
 #include "Catalogue.h"
 #include "DataGrid.h"
-#include "Dialogs.h"
 #include "MainForm.h"
+#include "ProcessStart.h"
 #include "SearchForm.h"
 #include "ShareDM.h"
 #include "StartupBackup.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
-#include <QEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QTableView>
@@ -27,77 +26,71 @@
 
 namespace {
 
-class QuietDialogs : public Dialogs {
-public:
-    void Information(const QString& text) override {
-        std::fprintf(stderr, "message: %s\n", qPrintable(text));
-    }
-    bool Confirm(const QString&, const QString&) override { return false; }
-    void ErrorReport(const QString& text) override {
-        std::fprintf(stderr, "error: %s\n", qPrintable(text));
-    }
-};
-
-bool Fill(const QString& path, int sites, int perSite) {
-    QString columns = QStringLiteral("WebName, WebUrl, WebPr");
-    QString values = QStringLiteral("'网站 ' || i || ' Site', 'https://www.example' || i || "
-                                    "'.com/', i % 10");
-    for (int c = 3; c < 9; ++c) {
-        columns += QStringLiteral(", ") + Catalogue::WebTextColumns()[c];
-        values += QStringLiteral(", '值%1-' || i").arg(c);
-    }
-    // Paragraphs go to sites at random, scattered through the file as they would be when
-    // written over the years.
-    const QString sql =
-        QStringLiteral(
-            "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; BEGIN;"
-            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1)"
-            " INSERT INTO Web (%2) SELECT %3 FROM n;"
-            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %4)"
-            " INSERT INTO Content (ContentWeb, ContentTxt) SELECT 1 + abs(random() % %1),"
-            " (i % %5) || ': 这是一段关于网站的说明文字，包括它的用途和备注。Some notes in "
-            "English as well, about sixty characters long.' || char(13, 10) || 'A second line.'"
-            " FROM n; COMMIT;")
-            .arg(sites)
-            .arg(columns, values)
-            .arg(qint64(sites) * perSite)
-            .arg(std::max(1, perSite));
+// Changes a site as the user would, so that the next start has a backup to make.
+bool TouchSite(const QString& path) {
     sqlite3* db = nullptr;
-    const bool ok =
-        sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr) ==
-            SQLITE_OK &&
-        sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
-    if (!ok)
-        std::fprintf(stderr, "sqlite: %s\n", sqlite3_errmsg(db));
+    const bool ok = sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE,
+                                    nullptr) == SQLITE_OK &&
+                    sqlite3_exec(db, "UPDATE Web SET WebPr = (WebPr + 1) % 10 WHERE WebIndex = 1",
+                                 nullptr, nullptr, nullptr) == SQLITE_OK;
     sqlite3_close(db);
     return ok;
 }
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
+// The newest backup's name, after making one if the catalogue changed since.
+QString NewestBackup(const QString& path) {
+    Backup::Make(path, Backup::Options(), nullptr, nullptr);
+    const QList<Backup::Entry> entries = Backup::List(path);
+    return entries.isEmpty() ? QString() : entries.first().name;
 }
 
-class PaintSeen : public QObject {
-public:
-    bool painted = false;
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint)
-            painted = true;
-        return false;
+struct Starts {
+    std::vector<double> mapped;
+    std::vector<double> painted;
+    long peakMb = 0;
+    int copied = 0; // starts after which a new backup was there
+};
+
+// The program started `runs` times each way, alternating so that both kinds of start
+// see the same machine and page cache. False when a start failed, with `error`.
+bool TimeStarts(const QString& path, const QString& display, int runs, Starts (&starts)[2],
+                QString* error) {
+    const QString program = QStringLiteral(SITEMORA_PROGRAM);
+    const QSize size(TFormMain::kClientWidth, TFormMain::kClientHeight);
+    ChildOptions options;
+    options.dir = QFileInfo(path).path();
+    // Each start with a copy to make adds a backup the size of the catalogue.
+    options.environment << QStringLiteral("%1=2").arg(QLatin1String(Backup::kKeepVariable));
+    StartTiming timing;
+    // The first start fills the system's caches (fonts, libraries) for all that follow.
+    NewestBackup(path);
+    TimeStart(program, options, display, size, &timing, error);
+    for (int run = 0; run < runs; ++run) {
+        for (int which = 0; which < 2; ++which) {
+            const QString before = NewestBackup(path);
+            if (which == 1 && !TouchSite(path)) {
+                *error = QStringLiteral("cannot change the catalogue");
+                return false;
+            }
+            if (!TimeStart(program, options, display, size, &timing, error))
+                return false;
+            const QString after = Backup::List(path).value(0).name;
+            if (which == 0 && after != before) {
+                *error = QStringLiteral("a start with nothing changed made a backup");
+                return false;
+            }
+            starts[which].copied += after != before;
+            starts[which].mapped.push_back(timing.mappedMs);
+            starts[which].painted.push_back(timing.paintedMs);
+            starts[which].peakMb = std::max(starts[which].peakMb, timing.peakMb);
+        }
     }
-};
+    return true;
+}
 
-struct Start {
-    double toListMs = 0;
-    double selectionMs = 0; // median change of selection right after
-};
-
-// One start as app/main.cpp wires it, to the first painted list, then a few changes of
-// selection while a backup may still be copying.
-Start StartOnce(QApplication& app) {
-    QElapsedTimer clock;
-    clock.start();
+// The median time of a change of selection in the list just after a start, while the
+// start's backup (if one is needed) may still be copying.
+double SelectionMs(QApplication& app) {
     QuietDialogs dialogs;
     StartupBackup backup(QString::fromLatin1(Catalogue::kFileName));
     TFormMain form;
@@ -107,80 +100,75 @@ Start StartOnce(QApplication& app) {
     form.AttachDataModule(&dataModule);
     TFormSearch search(&form);
     form.AttachForms(nullptr, &search);
-    PaintSeen paint;
-    QTableView* view = form.DBGridEh1->View();
-    view->viewport()->installEventFilter(&paint);
     form.show();
-    while (!paint.painted)
-        app.processEvents();
-    Start start;
-    start.toListMs = clock.nsecsElapsed() / 1e6;
+    app.processEvents();
+    QTableView* view = form.DBGridEh1->View();
     std::vector<double> moves;
     const int rows = view->model()->rowCount();
+    QElapsedTimer clock;
     for (int i = 1; i <= 50 && rows > 0; ++i) {
-        clock.restart();
+        clock.start();
         view->setCurrentIndex(view->model()->index((i * 7919) % rows, 1));
         app.processEvents();
         moves.push_back(clock.nsecsElapsed() / 1e6);
     }
-    start.selectionMs = Median(moves);
-    return start;
+    return Median(moves);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM",
-            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     const int sites = argc > 1 ? std::atoi(argv[1]) : 100000;
     const int perSite = argc > 2 ? std::atoi(argv[2]) : 10;
-    const int starts = argc > 3 ? std::max(1, std::atoi(argv[3])) : 5;
+    const int runs = argc > 3 ? std::max(1, std::atoi(argv[3])) : 5;
 
     QTemporaryDir dir;
-    const QString path = dir.filePath(QString::fromLatin1(Catalogue::kFileName));
+    const QString path = BenchCatalogue(dir.path(), sites, qint64(sites) * perSite);
     QString error;
-    if (!Catalogue::CreateEmpty(path, &error) || !Fill(path, sites, perSite)) {
-        std::fprintf(stderr, "%s\n", qPrintable(error));
-        return 1;
-    }
-    std::printf("catalogue: %d sites, %lld paragraphs, %.0f MB\n", sites, qint64(sites) * perSite,
-                QFileInfo(path).size() / 1048576.0);
-    QDir::setCurrent(dir.path());
-    QApplication app(argc, argv);
 
-    const QString folder = Backup::FolderOf(QString::fromLatin1(Catalogue::kFileName));
-    Backup::Options options;
-    options.onlyIfChanged = false;
+    Backup::Options always;
+    always.onlyIfChanged = false;
     QElapsedTimer clock;
     clock.start();
-    if (Backup::Make(QString::fromLatin1(Catalogue::kFileName), options, nullptr, &error) !=
-        Backup::Result::Written) {
+    if (Backup::Make(path, always, nullptr, &error) != Backup::Result::Written) {
         std::fprintf(stderr, "backup: %s\n", qPrintable(error));
         return 1;
     }
-    const double backupMs = clock.nsecsElapsed() / 1e6;
-
-    // Alternating, so both kinds of start see the same machine and page cache.
-    std::vector<double> plain, withCopy, plainMoves, copyMoves;
-    for (int i = 0; i < starts; ++i) {
-        const Start without = StartOnce(app); // the newest backup is up to date
-        plain.push_back(without.toListMs);
-        plainMoves.push_back(without.selectionMs);
-        QDir(folder).removeRecursively();
-        const Start with = StartOnce(app);
-        withCopy.push_back(with.toListMs);
-        copyMoves.push_back(with.selectionMs);
-        // Leaves an up-to-date backup for the next start without one.
-        Backup::Options again;
-        Backup::Make(QString::fromLatin1(Catalogue::kFileName), again, nullptr, nullptr);
-    }
     std::printf("backup alone:            %8.1f ms   (copy, check and flush, in the background)\n",
-                backupMs);
-    std::printf("start to painted list:   %8.1f ms   without a backup to make\n", Median(plain));
-    std::printf("                         %8.1f ms   with one, ratio %.2f (target <= 1.10)\n",
-                Median(withCopy), Median(withCopy) / Median(plain));
+                clock.nsecsElapsed() / 1e6);
+
+    PrivateDisplay display;
+    Starts starts[2];
+    if (!display.Running()) {
+        std::printf("process start:           skipped (%s)\n", qPrintable(display.Error()));
+    } else if (!TimeStarts(path, display.Name(), runs, starts, &error)) {
+        std::printf("process start:           failed (%s)\n", qPrintable(error));
+    } else {
+        const double without = Median(starts[0].painted);
+        const double with = Median(starts[1].painted);
+        std::printf("process start to painted window, Xvfb %s, median of %d:\n",
+                    qPrintable(display.Name()), runs);
+        std::printf("  no backup to make:     %8.1f ms   (mapped at %.1f ms), peak %ld MB\n",
+                    without, Median(starts[0].mapped), starts[0].peakMb);
+        std::printf("  a backup to make:      %8.1f ms   (mapped at %.1f ms), peak %ld MB, "
+                    "copy done in %d of %d starts\n",
+                    with, Median(starts[1].mapped), starts[1].peakMb, starts[1].copied, runs);
+        std::printf("  ratio:                 %8.2f      (target <= 1.10 at 100,000 sites and "
+                    "1,000,000 paragraphs)\n",
+                    with / without);
+    }
+
+    // How the list answers while a copy runs, inside this process on the offscreen
+    // platform, beside the same start with nothing to copy.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QDir::setCurrent(dir.path());
+    QApplication app(argc, argv);
+    NewestBackup(path);
+    const double plainMove = SelectionMs(app);
+    TouchSite(path);
+    const double copyMove = SelectionMs(app);
     std::printf("change of selection:     %8.3f ms   median just after start, %.3f ms while "
                 "copying\n",
-                Median(plainMoves), Median(copyMoves));
+                plainMove, copyMove);
     return 0;
 }

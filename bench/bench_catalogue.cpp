@@ -3,9 +3,9 @@
 // X server, then times the main window's list, search and change of selection beside
 // SQLite's own time for the same statements.
 // Run: build/bench/sitemora-bench [sites] [paragraphs-per-site]
+#include "BenchSupport.h"
 #include "Catalogue.h"
 #include "DataGrid.h"
-#include "Dialogs.h"
 #include "MainForm.h"
 #include "Matching.h"
 #include "ProcessStart.h"
@@ -17,7 +17,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QTableView>
 #include <QTemporaryDir>
 
@@ -25,99 +24,17 @@
 #include <cstdio>
 #include <random>
 #include <sqlite3.h>
-#include <sys/resource.h>
 #include <vector>
 
 namespace {
 
 using Clock = QElapsedTimer;
 
-class SilentDialogs : public Dialogs {
-public:
-    void Information(const QString& text) override {
-        std::fprintf(stderr, "message: %s\n", qPrintable(text));
-    }
-    bool Confirm(const QString&, const QString&) override { return false; }
-    void ErrorReport(const QString& text) override {
-        std::fprintf(stderr, "error: %s\n", qPrintable(text));
-    }
-};
-
 void Check(int rc, sqlite3* db) {
     if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) {
         std::fprintf(stderr, "sqlite: %s\n", sqlite3_errmsg(db));
         std::exit(1);
     }
-}
-
-void Fill(const QString& path, int sites, int perSite) {
-    sqlite3* db = nullptr;
-    Check(sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr),
-          db);
-    Check(sqlite3_exec(db, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN", nullptr,
-                       nullptr, nullptr),
-          db);
-    QString columns;
-    QString marks;
-    for (const QString& c : Catalogue::WebTextColumns()) {
-        columns += (columns.isEmpty() ? "" : ",") + c;
-        marks += marks.isEmpty() ? "?" : ",?";
-    }
-    sqlite3_stmt* web = nullptr;
-    sqlite3_stmt* content = nullptr;
-    Check(sqlite3_prepare_v2(db,
-                             QStringLiteral("INSERT INTO Web (%1) VALUES (%2)")
-                                 .arg(columns, marks)
-                                 .toUtf8()
-                                 .constData(),
-                             -1, &web, nullptr),
-          db);
-    Check(sqlite3_prepare_v2(db, "INSERT INTO Content (ContentWeb, ContentTxt) VALUES (?, ?)", -1,
-                             &content, nullptr),
-          db);
-    std::mt19937 random(42);
-    const int textColumns = static_cast<int>(Catalogue::WebTextColumns().size());
-    std::vector<std::pair<int, int>> paragraphs;
-    paragraphs.reserve(size_t(sites) * perSite);
-    for (int s = 1; s <= sites; ++s) {
-        for (int c = 0; c < textColumns; ++c) {
-            QByteArray text;
-            if (c == 0)
-                text = QStringLiteral("网站 %1 Site").arg(s).toUtf8();
-            else if (c == 1)
-                text = QStringLiteral("https://www.example%1.com/").arg(s).toUtf8();
-            else if (c == 2)
-                text = QByteArray::number(s % 10);
-            else if (c < 9 || (random() % 4) == 0)
-                text = QStringLiteral("值%1-%2").arg(c).arg(s).toUtf8();
-            if (text.isNull())
-                sqlite3_bind_null(web, c + 1);
-            else
-                sqlite3_bind_text(web, c + 1, text.constData(), int(text.size()), SQLITE_TRANSIENT);
-        }
-        Check(sqlite3_step(web), db);
-        sqlite3_reset(web);
-        for (int p = 0; p < perSite; ++p)
-            paragraphs.emplace_back(s, p);
-    }
-    // Paragraphs are written over time, not site by site: shuffle so that a site's
-    // paragraphs are scattered through the file as in a real catalogue.
-    std::shuffle(paragraphs.begin(), paragraphs.end(), random);
-    const QByteArray body =
-        QStringLiteral("这是一段关于网站的说明文字，包括它的用途和备注。Some notes in English "
-                       "as well, about sixty characters long.\r\nA second line.")
-            .toUtf8();
-    for (const auto& [site, n] : paragraphs) {
-        const QByteArray text = QByteArray::number(n) + ": " + body;
-        sqlite3_bind_int(content, 1, site);
-        sqlite3_bind_text(content, 2, text.constData(), int(text.size()), SQLITE_TRANSIENT);
-        Check(sqlite3_step(content), db);
-        sqlite3_reset(content);
-    }
-    sqlite3_finalize(web);
-    sqlite3_finalize(content);
-    Check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), db);
-    sqlite3_close(db);
 }
 
 // SQLite alone, on a connection of its own without SQLite's mutex, as the program's is.
@@ -168,11 +85,6 @@ private:
     sqlite3* db_ = nullptr;
 };
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 template <typename Fn> double BestOf(int runs, Fn fn) {
     double best = 1e18;
     for (int i = 0; i < runs; ++i) {
@@ -182,22 +94,6 @@ template <typename Fn> double BestOf(int runs, Fn fn) {
         best = std::min(best, clock.nsecsElapsed() / 1e6);
     }
     return best;
-}
-
-long PeakMb() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024;
-}
-
-QString NewCatalogue(const QTemporaryDir& dir) {
-    QString path = dir.filePath("Sitemora.mdb");
-    QString error;
-    if (!Catalogue::CreateEmpty(path, &error)) {
-        std::fprintf(stderr, "sitemora-bench: %s\n", qPrintable(error));
-        std::exit(1);
-    }
-    return path;
 }
 
 // The real program started on a private X server, on the empty catalogue and on the
@@ -217,11 +113,13 @@ void TimeProcessStarts(const QTemporaryDir& empty, const QTemporaryDir& large, i
     StartTiming timing;
     QString error;
     // The first start fills the system's caches (fonts, libraries) for all that follow.
-    TimeStart(program, empty.path(), display.Name(), size, &timing, &error);
+    ChildOptions options;
+    options.dir = empty.path();
+    TimeStart(program, options, display.Name(), size, &timing, &error);
     for (int run = 0; run < kRuns; ++run) {
         for (int which = 0; which < 2; ++which) {
-            const QString dir = which == 0 ? empty.path() : large.path();
-            if (!TimeStart(program, dir, display.Name(), size, &timing, &error)) {
+            options.dir = which == 0 ? empty.path() : large.path();
+            if (!TimeStart(program, options, display.Name(), size, &timing, &error)) {
                 std::printf("process start:           failed (%s)\n", qPrintable(error));
                 return;
             }
@@ -254,13 +152,8 @@ int main(int argc, char** argv) {
 
     QTemporaryDir emptyDir;
     QTemporaryDir dir;
-    NewCatalogue(emptyDir);
-    const QString path = NewCatalogue(dir);
-    Clock build;
-    build.start();
-    Fill(path, sites, perSite);
-    std::printf("catalogue: %d sites, %d paragraphs, %.0f MB, built in %.1f s\n", sites,
-                sites * perSite, QFileInfo(path).size() / 1048576.0, build.elapsed() / 1000.0);
+    BenchCatalogue(emptyDir.path(), 0, 0);
+    const QString path = BenchCatalogue(dir.path(), sites, qint64(sites) * perSite);
 
     TimeProcessStarts(emptyDir, dir, sites);
 
@@ -268,7 +161,7 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QDir::setCurrent(dir.path());
     QApplication app(argc, argv);
-    SilentDialogs dialogs;
+    QuietDialogs dialogs;
     TFormMain form;
     TShareDataModule dataModule(dialogs);
     form.AttachDataModule(&dataModule);
