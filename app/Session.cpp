@@ -1,8 +1,30 @@
 #include "Session.h"
 
+#include "Catalogue.h"
+
+#include <QEvent>
+#include <QTimer>
+
 Session::Session(Dialogs& dialogs, DesktopOpener& desktopOpener)
-    : shareDataModule_(dialogs), formNote_(&shareDataModule_, &formMain_, &desktopOpener),
-      formSearch_(&formMain_) {
+    : backup_(QString::fromLatin1(Catalogue::kFileName)), shareDataModule_(dialogs),
+      formNote_(&shareDataModule_, &formMain_, &desktopOpener), formSearch_(&formMain_) {
     formMain_.AttachDataModule(&shareDataModule_);
     formMain_.AttachForms(&formNote_, &formSearch_);
+    shareDataModule_.ADOConnection1.SetBeforeFirstWrite([this] { backup_.WaitForCopy(); });
+    formMain_.installEventFilter(this);
+}
+
+// The copy reads the whole catalogue; begun at once, it would compete with the first
+// list for the disk and the processor. It begins once the main window has been painted
+// and the event loop has finished that round of work, and only when the catalogue
+// opened: a start on a folder without one has nothing to keep.
+bool Session::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == &formMain_ && event->type() == QEvent::Paint) {
+        formMain_.removeEventFilter(this);
+        QTimer::singleShot(0, this, [this] {
+            if (shareDataModule_.ADOConnection1.Connected())
+                backup_.Start();
+        });
+    }
+    return QObject::eventFilter(watched, event);
 }

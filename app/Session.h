@@ -4,13 +4,17 @@
 #include "NoteForm.h"
 #include "SearchForm.h"
 #include "ShareDM.h"
+#include "StartupBackup.h"
+
+#include <QObject>
 
 class Dialogs;
 class DesktopOpener;
 
 // The four objects of a run, created in their order and alive until it ends: the main
-// window, the data module, the editor and the search dialog.
-class Session {
+// window, the data module, the editor and the search dialog; and the run's backup of
+// the catalogue in the current directory.
+class Session : public QObject {
 public:
     Session(Dialogs& dialogs, DesktopOpener& desktopOpener);
     Session(const Session&) = delete;
@@ -19,7 +23,13 @@ public:
     TFormMain& FormMain() { return formMain_; }
     TShareDataModule& ShareDataModule() { return shareDataModule_; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    // First, so that it goes last: a copy in progress is stopped only when nothing can
+    // write to the catalogue any more.
+    StartupBackup backup_;
     TFormMain formMain_;
     TShareDataModule shareDataModule_;
     TFormNote formNote_;

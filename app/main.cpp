@@ -1,11 +1,9 @@
 // Start-up: the command line, the folder to work in, then the four objects and the loop.
 #include "Appearance.h"
-#include "Catalogue.h"
 #include "CommandLine.h"
 #include "DesktopOpener.h"
 #include "Session.h"
 #include "StartOptions.h"
-#include "StartupBackup.h"
 #include "UserFolder.h"
 #include "WidgetDialogs.h"
 
@@ -30,15 +28,10 @@ int main(int argc, char** argv) {
         dialogs.ErrorReport(folderError);
         return CommandLine::kFailure;
     }
-    // Outlives every object that may write to the catalogue; named relative to the
-    // folder entered above.
-    StartupBackup backup(QString::fromLatin1(Catalogue::kFileName));
-
+    // The session's catalogue and its backups are named relative to the folder entered
+    // above.
     SystemDesktopOpener desktopOpener;
     Session session(dialogs, desktopOpener);
-    session.ShareDataModule().ADOConnection1.SetBeforeFirstWrite(
-        [&backup] { backup.WaitForCopy(); });
-    backup.Start();
     session.FormMain().show();
     return app.exec();
 }

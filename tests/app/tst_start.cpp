@@ -67,6 +67,7 @@ private slots:
     void firstStartShowsEmptyCatalogueAndNoBox();
     void laterStartKeepsCatalogueAndFolder();
     void unusableFolderIsReportedAndNothingMoves();
+    void startMakesItsBackup();
 
 private:
     QTemporaryDir scratch_;
@@ -186,6 +187,20 @@ void TestStart::unusableFolderIsReportedAndNothingMoves() {
     QVERIFY2(error.contains(blocker), qPrintable(error));
     QCOMPARE(QDir::currentPath(), before);
     QVERIFY(QDir(before).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
+}
+
+void TestStart::startMakesItsBackup() {
+    // The start the program makes: its backup comes once the window is up.
+    TempCatalogue catalogue;
+    QVERIFY(catalogue.IsValid());
+    QVERIFY(catalogue.AddSite(QStringLiteral("新浪")) > 0);
+    QVERIFY(catalogue.EnterDir());
+    Started started;
+    QVERIFY(started.Show());
+    QTRY_COMPARE(QDir(catalogue.FilePath(QStringLiteral("Sitemora.mdb.backups")))
+                     .entryList({QStringLiteral("*.mdb")})
+                     .size(),
+                 1);
 }
 
 QTEST_MAIN(TestStart)
