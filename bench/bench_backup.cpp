@@ -6,11 +6,10 @@
 #include "BenchSupport.h"
 #include "Catalogue.h"
 #include "DataGrid.h"
+#include "DesktopOpener.h"
 #include "MainForm.h"
 #include "ProcessStart.h"
-#include "SearchForm.h"
-#include "ShareDM.h"
-#include "StartupBackup.h"
+#include "Session.h"
 
 #include <QApplication>
 #include <QDir>
@@ -92,15 +91,15 @@ bool TimeStarts(const QString& path, const QString& display, int runs, Starts (&
 // start's backup (if one is needed) may still be copying.
 double SelectionMs(QApplication& app) {
     QuietDialogs dialogs;
-    StartupBackup backup(QString::fromLatin1(Catalogue::kFileName));
-    TFormMain form;
-    TShareDataModule dataModule(dialogs);
-    dataModule.ADOConnection1.SetBeforeFirstWrite([&backup] { backup.WaitForCopy(); });
-    backup.Start();
-    form.AttachDataModule(&dataModule);
-    TFormSearch search(&form);
-    form.AttachForms(nullptr, &search);
+    struct : DesktopOpener {
+        void Open(const QString&) override {}
+    } opener;
+    // The windows and the backup as the program wires them: the copy begins once the
+    // main window has been painted.
+    Session session(dialogs, opener);
+    TFormMain& form = session.FormMain();
     form.show();
+    app.processEvents();
     app.processEvents();
     QTableView* view = form.DBGridEh1->View();
     std::vector<double> moves;
