@@ -5,6 +5,14 @@
 
 #include <sqlite3.h>
 
+#include <QtGlobal>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
 namespace Export {
 
 namespace {
@@ -35,6 +43,123 @@ void AppendCell(QByteArray& line, QByteArrayView text) {
     line += '"';
 }
 
+// The paragraphs of all sites, to be taken in site order. A site's paragraphs lie
+// scattered over the file, and sorting their texts (SQLite's sorter spills them to disk)
+// or fetching them in the index's order (a random read per paragraph) costs several times
+// one pass in file order. So one pass deals the texts out to scratch files, one per range
+// of sites, keeping only each text's place in memory; then each range in turn is read
+// back whole and its places sorted. Only one range's texts are in memory at a time.
+class ParagraphsBySite {
+public:
+    ~ParagraphsBySite() {
+        for (Range& range : ranges_)
+            if (range.scratch)
+                std::fclose(range.scratch);
+    }
+
+    // Sites run from `first` to `last`.
+    bool Read(sqlite3* db, qint64 first, qint64 last, QString* error) {
+        first_ = first;
+        span_ = std::max<qint64>(1, last - first + 1);
+        ranges_.resize(size_t(std::min<qint64>(kRanges, span_)));
+        Transfer::Statement paragraphs(
+            db, "SELECT ContentWeb, ContentIndex, ContentTxt FROM Content WHERE +ContentWeb > 0");
+        while (paragraphs.Next()) {
+            const qint64 site = sqlite3_column_int64(paragraphs.Get(), 0);
+            if (site < first || site > last)
+                continue;
+            Range& range = ranges_[RangeOf(site)];
+            if (!range.scratch && !(range.scratch = std::tmpfile()))
+                return Failed(QStringLiteral("cannot make a scratch file"), error);
+            const QByteArrayView text = paragraphs.View(2);
+            range.places.push_back(
+                {site, sqlite3_column_int64(paragraphs.Get(), 1), range.bytes, text.size()});
+            if (std::fwrite(text.data(), 1, size_t(text.size()), range.scratch) !=
+                size_t(text.size()))
+                return Failed(QStringLiteral("cannot write a scratch file"), error);
+            range.bytes += text.size();
+        }
+        if (paragraphs.Failed()) {
+            *error = Transfer::LastError(db);
+            return false;
+        }
+        return true;
+    }
+
+    // Appends the paragraphs of `site`, joined by a blank line, to `joined`; sites come in
+    // ascending order. Returns how many, or -1 after a failure.
+    qint64 Join(qint64 site, QByteArray* joined, QString* error) {
+        if (site < first_ || ranges_.empty())
+            return 0;
+        const size_t range = RangeOf(site);
+        if (range != loaded_ && !Load(range, error))
+            return -1;
+        const std::vector<Place>& places = ranges_[range].places;
+        qint64 count = 0;
+        // Paragraphs of sites that no longer exist sort before the next site and are passed.
+        for (; next_ < places.size() && places[next_].site <= site; ++next_) {
+            const Place& place = places[next_];
+            if (place.site < site)
+                continue;
+            if (count++ > 0)
+                joined->append("\n\n");
+            joined->append(texts_.constData() + place.offset, place.length);
+        }
+        return count;
+    }
+
+private:
+    // Enough ranges that one range's texts stay small beside the rest, few enough to keep
+    // the scratch files open at once.
+    static constexpr qint64 kRanges = 64;
+
+    struct Place {
+        qint64 site;
+        qint64 index;
+        qint64 offset;
+        qsizetype length;
+    };
+    struct Range {
+        std::FILE* scratch = nullptr;
+        qint64 bytes = 0;
+        std::vector<Place> places;
+    };
+
+    size_t RangeOf(qint64 site) const {
+        return size_t((site - first_) * qint64(ranges_.size()) / span_);
+    }
+
+    bool Load(size_t index, QString* error) {
+        if (loaded_ < ranges_.size())
+            ranges_[loaded_].places = {};
+        loaded_ = index;
+        next_ = 0;
+        Range& range = ranges_[index];
+        texts_.resize(range.bytes);
+        if (range.bytes > 0 &&
+            (std::fflush(range.scratch) != 0 || std::fseek(range.scratch, 0, SEEK_SET) != 0 ||
+             std::fread(texts_.data(), 1, size_t(range.bytes), range.scratch) !=
+                 size_t(range.bytes)))
+            return Failed(QStringLiteral("cannot read a scratch file back"), error);
+        std::sort(range.places.begin(), range.places.end(), [](const Place& a, const Place& b) {
+            return a.site != b.site ? a.site < b.site : a.index < b.index;
+        });
+        return true;
+    }
+
+    static bool Failed(const QString& what, QString* error) {
+        *error = QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+
+    qint64 first_ = 0;
+    qint64 span_ = 1;
+    std::vector<Range> ranges_;
+    size_t loaded_ = size_t(-1);
+    size_t next_ = 0;
+    QByteArray texts_;
+};
+
 } // namespace
 
 bool WriteCsv(sqlite3* db, OutputFile& out, Counts* counts, QString* error) {
@@ -50,15 +175,20 @@ bool WriteCsv(sqlite3* db, OutputFile& out, Counts* counts, QString* error) {
     webSql += " FROM Web ORDER BY WebIndex";
     const int textColumns = int(Catalogue::WebTextColumns().size());
 
-    // Both results come in site order, so each site's paragraphs are read by walking the
-    // second alongside the first: one pass over each table, whatever the number of sites.
-    // The paragraphs are read in file order and sorted ("+" keeps SQLite from following
-    // the index instead): a site's paragraphs lie scattered over the file, and fetching
-    // them row by row in the index's order takes twice as long.
+    qint64 first = 0;
+    qint64 last = -1;
+    Transfer::Statement bounds(db, "SELECT min(WebIndex), max(WebIndex) FROM Web");
+    if (bounds.Next() && sqlite3_column_type(bounds.Get(), 0) != SQLITE_NULL) {
+        first = sqlite3_column_int64(bounds.Get(), 0);
+        last = sqlite3_column_int64(bounds.Get(), 1);
+    }
+    ParagraphsBySite paragraphs;
+    if (bounds.Failed() || !paragraphs.Read(db, first, last, error)) {
+        if (bounds.Failed())
+            *error = Transfer::LastError(db);
+        return false;
+    }
     Transfer::Statement sites(db, webSql.constData());
-    Transfer::Statement paragraphs(db, "SELECT ContentWeb, ContentTxt FROM Content WHERE "
-                                       "+ContentWeb > 0 ORDER BY +ContentWeb, ContentIndex");
-    bool paragraphWaiting = paragraphs.Next();
     QByteArray joined;
     while (sites.Next()) {
         const qint64 site = sqlite3_column_int64(sites.Get(), 0);
@@ -66,17 +196,10 @@ bool WriteCsv(sqlite3* db, OutputFile& out, Counts* counts, QString* error) {
         for (int c = 1; c <= textColumns; ++c)
             AppendCell(line, sites.View(c));
         joined.clear();
-        int ofSite = 0;
-        // Paragraphs of sites that no longer exist sort before the next site and are passed.
-        while (paragraphWaiting && sqlite3_column_int64(paragraphs.Get(), 0) <= site) {
-            if (sqlite3_column_int64(paragraphs.Get(), 0) == site) {
-                if (ofSite++ > 0)
-                    joined += "\n\n";
-                joined += paragraphs.View(1);
-                ++counts->paragraphs;
-            }
-            paragraphWaiting = paragraphs.Next();
-        }
+        const qint64 ofSite = paragraphs.Join(site, &joined, error);
+        if (ofSite < 0)
+            return false;
+        counts->paragraphs += ofSite;
         AppendCell(line, joined);
         line += "\r\n";
         if (!out.Write(line)) {
@@ -86,7 +209,7 @@ bool WriteCsv(sqlite3* db, OutputFile& out, Counts* counts, QString* error) {
         line.clear();
         ++counts->sites;
     }
-    if (sites.Failed() || paragraphs.Failed()) {
+    if (sites.Failed()) {
         *error = Transfer::LastError(db);
         return false;
     }
