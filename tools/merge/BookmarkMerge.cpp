@@ -198,9 +198,12 @@ bool Parse(QByteArrayView text, QList<Bookmark>* bookmarks, QString* error) {
     return error->isEmpty();
 }
 
-// Every address the catalogue holds, the sub-pages' included, both as typed and as a
-// browser was given it, so that a site's own bookmark export is known when it comes back.
-bool KnownAddresses(sqlite3* db, QSet<QString>* known, QString* error) {
+// Of `wanted`, the addresses the catalogue already holds, the sub-pages' included, as
+// typed or as a browser was given them, so that a site's own bookmark export is known when
+// it comes back. Only the bookmarks' addresses are kept in memory: a catalogue holds many
+// more addresses than a bookmark file.
+bool KnownAddresses(sqlite3* db, const QSet<QString>& wanted, QSet<QString>* known,
+                    QString* error) {
     QByteArray sql = "SELECT WebUrl";
     for (int n = 1; n <= 8; ++n)
         sql += ", WebSonPage" + QByteArray::number(n);
@@ -208,11 +211,13 @@ bool KnownAddresses(sqlite3* db, QSet<QString>* known, QString* error) {
     Transfer::Statement addresses(db, sql.constData());
     while (addresses.Next())
         for (int c = 0; c <= 8; ++c) {
-            const QString typed = QString::fromUtf8(addresses.Text(c)).trimmed();
-            if (typed.isEmpty())
+            const QByteArrayView bytes = addresses.View(c);
+            if (bytes.isEmpty())
                 continue;
-            known->insert(typed);
-            known->insert(Transfer::BrowserAddress(typed));
+            const QString typed = QString::fromUtf8(bytes).trimmed();
+            for (const QString& address : {typed, Transfer::BrowserAddress(typed)})
+                if (!address.isEmpty() && wanted.contains(address))
+                    known->insert(address);
         }
     if (addresses.Failed())
         *error = Transfer::LastError(db);
@@ -226,9 +231,12 @@ bool MergeBookmarks(Connection& connection, QByteArrayView text, Summary* summar
     QList<Bookmark> bookmarks;
     if (!Parse(text, &bookmarks, error))
         return false;
+    QSet<QString> wanted;
+    for (const Bookmark& bookmark : bookmarks)
+        wanted.insert(bookmark.address.trimmed());
     Transaction transaction(connection);
     QSet<QString> known;
-    if (!transaction.Begin(error) || !KnownAddresses(db, &known, error))
+    if (!transaction.Begin(error) || !KnownAddresses(db, wanted, &known, error))
         return false;
     Transfer::Statement site(db, "INSERT INTO Web (WebName, WebUrl) VALUES (?, ?)");
     Transfer::Statement paragraph(db, "INSERT INTO Content (ContentWeb, ContentTxt) VALUES (?, ?)");
