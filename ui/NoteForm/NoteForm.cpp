@@ -61,6 +61,7 @@ TFormNote::TFormNote(TShareDataModule* dataModule, QWidget* parent, DesktopOpene
                                               ui_->User1,   ui_->Key1,   ui_->User2,
                                               ui_->Key2,    ui_->User3,  ui_->Key3};
     std::vector<SiteBoxes::Box> boxes;
+    boxes.reserve(Catalogue::WebTextColumns().size());
     for (int i = 0; i < static_cast<int>(record.size()); ++i)
         boxes.push_back({record[i], Catalogue::WebTextColumns()[i], record[i]->accessibleName()});
     for (int n = 1; n <= 8; ++n) {
