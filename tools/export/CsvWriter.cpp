@@ -74,8 +74,8 @@ public:
             const QByteArrayView text = paragraphs.View(2);
             range.places.push_back(
                 {site, sqlite3_column_int64(paragraphs.Get(), 1), range.bytes, text.size()});
-            if (std::fwrite(text.data(), 1, size_t(text.size()), range.scratch) !=
-                size_t(text.size()))
+            if (!text.isEmpty() && std::fwrite(text.data(), 1, size_t(text.size()),
+                                               range.scratch) != size_t(text.size()))
                 return Failed(QStringLiteral("cannot write a scratch file"), error);
             range.bytes += text.size();
         }
