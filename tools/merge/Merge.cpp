@@ -1,6 +1,5 @@
 #include "Merge.h"
 
-#include "Catalogue.h"
 #include "CommandLine.h"
 #include "Connection.h"
 #include "Mergers.h"
@@ -145,9 +144,10 @@ int Run(const CommandLine::Program& program, const QString& cataloguePath, const
             program, QStringLiteral("cannot read %1: %2")
                          .arg(input, InputFile::TooLarge(file.Bytes().size(), kMaxBookmarkBytes)));
 
-    // The program's own connection: it waits for another running copy the same way.
+    // The program's own connection: it waits for another running copy the same way, and
+    // opens only a file that holds the catalogue's tables.
     Connection connection(cataloguePath);
-    if (!connection.Open(&error) || !Catalogue::CheckSchema(connection.Handle(), &error))
+    if (!connection.Open(&error))
         return CommandLine::Fail(program,
                                  QStringLiteral("cannot open %1: %2").arg(cataloguePath, error));
     // One transaction may add a whole catalogue; with SQLite's small default cache it
