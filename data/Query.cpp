@@ -181,11 +181,14 @@ bool Query::Open(QString* error) {
         keyset_.Reset(connection_, RowByKeySql(), columns);
         // Selecting the key alone spares SQLite reading every column of every row; the
         // statement itself serves when it cannot be put that way.
-        Statement keys(db, KeysStatement(sql_, origins[keyColumn]), &failure);
-        bool bound = static_cast<bool>(keys);
-        for (int i = 0; bound && i < parameters_.size(); ++i)
+        QString unused;
+        Statement keys(db, KeysStatement(sql_, origins[keyColumn]), &unused);
+        bool bound = true;
+        for (int i = 0; keys && bound && i < parameters_.size(); ++i)
             bound = Bind(keys.get(), i + 1, parameters_[i]);
-        if (!(bound ? ReadKeys(keys.get(), &failure) : ReadKeys(st, &failure))) {
+        if (!bound)
+            failure = ErrorOf(db);
+        if (!bound || !ReadKeys(keys ? keys.get() : st, &failure)) {
             keyset_.Clear();
             return fail(failure);
         }
@@ -572,8 +575,9 @@ bool Query::Reread(int row, qint64 key, QString* error) {
             *error = failure;
         return false;
     }
-    sqlite3_bind_int64(statement.get(), 1, key);
-    const int rc = sqlite3_step(statement.get());
+    const int rc = sqlite3_bind_int64(statement.get(), 1, key) == SQLITE_OK
+                       ? sqlite3_step(statement.get())
+                       : SQLITE_ERROR;
     if (rc != SQLITE_ROW) {
         if (error)
             *error = rc == SQLITE_DONE ? QStringLiteral("the stored row cannot be read back")
