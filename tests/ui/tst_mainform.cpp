@@ -391,6 +391,7 @@ void TestMainForm::drawingNeverWaitsForALock() {
     QVERIFY(catalogue.EnterDir());
     MainWindow w;
     w.Show();
+    w.View()->viewport()->repaint();
     w.dataModule.ADOConnection1.SetBusyTimeout(300);
     QSignalSpy waited(&w.dataModule.ADOConnection1, &Connection::WaitStarted);
     // Another copy renames a site it then keeps locked, before this one looks again.
