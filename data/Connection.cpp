@@ -26,6 +26,8 @@ void Connection::SetFileName(const QString& fileName) {
 int Connection::OnBusy(void* self, int attempt) {
     static constexpr int kDelaysMs[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50, 100};
     auto* connection = static_cast<Connection*>(self);
+    if (connection->noWait_)
+        return 0;
     if (attempt == 0) {
         connection->waitClock_.start();
         // Only a wait inside a scope has an end that someone will report.

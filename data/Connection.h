@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <functional>
+#include <utility>
 
 struct sqlite3;
 
@@ -61,6 +62,22 @@ public:
         Connection* connection_;
     };
 
+    // Brackets reads that must never hold up the window (rows read while the list is
+    // drawn): inside, a file another program has locked fails the statement at once,
+    // with no wait and no busy cursor, and the caller tries again later.
+    class NoWaitScope {
+    public:
+        explicit NoWaitScope(Connection* connection)
+            : connection_(connection), was_(std::exchange(connection->noWait_, true)) {}
+        ~NoWaitScope() { connection_->noWait_ = was_; }
+        NoWaitScope(const NoWaitScope&) = delete;
+        NoWaitScope& operator=(const NoWaitScope&) = delete;
+
+    private:
+        Connection* connection_;
+        bool was_;
+    };
+
 signals:
     // A statement has begun to wait for another running copy to release the file.
     void WaitStarted();
@@ -79,6 +96,7 @@ private:
     std::function<void()> beforeFirstWrite_;
     int scopes_ = 0;
     bool waiting_ = false;
+    bool noWait_ = false;
     QElapsedTimer waitClock_;
 };
 

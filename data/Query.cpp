@@ -88,7 +88,10 @@ QString KeysStatement(const QString& sql, const QString& key) {
 
 } // namespace
 
-Query::Query(QObject* parent) : QObject(parent) {}
+Query::Query(QObject* parent) : QObject(parent) {
+    changeWatch_.setInterval(kChangeWatchMs);
+    connect(&changeWatch_, &QTimer::timeout, this, &Query::CheckForChanges);
+}
 
 Query::~Query() = default;
 
@@ -178,11 +181,14 @@ bool Query::Open(QString* error) {
         keyset_.Reset(connection_, RowByKeySql(), columns);
         // Selecting the key alone spares SQLite reading every column of every row; the
         // statement itself serves when it cannot be put that way.
-        Statement keys(db, KeysStatement(sql_, origins[keyColumn]), &failure);
-        bool bound = static_cast<bool>(keys);
-        for (int i = 0; bound && i < parameters_.size(); ++i)
+        QString unused;
+        Statement keys(db, KeysStatement(sql_, origins[keyColumn]), &unused);
+        bool bound = true;
+        for (int i = 0; keys && bound && i < parameters_.size(); ++i)
             bound = Bind(keys.get(), i + 1, parameters_[i]);
-        if (!(bound ? ReadKeys(keys.get(), &failure) : ReadKeys(st, &failure))) {
+        if (!bound)
+            failure = ErrorOf(db);
+        if (!bound || !ReadKeys(keys ? keys.get() : st, &failure)) {
             keyset_.Clear();
             return fail(failure);
         }
@@ -196,6 +202,8 @@ bool Query::Open(QString* error) {
     }
     rows_ = std::move(rows);
     keyed_ = keyed;
+    if (keyed_)
+        changeWatch_.start();
     const bool hasRows = Count() > 0;
 
     names_ = std::move(names);
@@ -244,10 +252,12 @@ Query::RowRef Query::At(int row) const {
     // The current row is the one read when it became current, whatever was drawn.
     const qint64 key = keyset_.Keys()[row];
     RowRef ref;
-    if (row == current_ && keyset_.IsPinned(key, &ref.store))
+    if (row == current_ && keyset_.IsPinned(key, &ref.store)) {
         ref.index = 0;
-    else
-        ref.store = keyset_.Cached(key, &ref.index);
+    } else {
+        const QueryKeyset::Drawn drawn = keyset_.Draw(key);
+        ref = {drawn.store, drawn.index};
+    }
     return ref;
 }
 
@@ -269,6 +279,7 @@ void Query::Close() {
     state_ = State::Inactive;
     rows_.Reset(0);
     keyed_ = false;
+    changeWatch_.stop();
     keyset_.Clear();
     rowError_.clear();
     names_.clear();
@@ -425,10 +436,23 @@ bool Query::IsNull(const QString& field) const {
 }
 
 QString Query::TextAt(int row, int column) const {
-    if (column < 0 || column >= FieldCount())
+    if (column < 0 || column >= FieldCount() || row < 0 || row >= Count())
         return QString();
-    const RowRef ref = At(row);
-    return ref.store ? ref.store->TextAt(ref.index, column) : QString();
+    if (!keyed_)
+        return rows_.TextAt(row, column);
+    // Drawn as last read, the current row too, so that a change another copy made shows
+    // in the list even while its row stays current.
+    const qint64 key = keyset_.Keys()[row];
+    const QueryKeyset::Drawn drawn = keyset_.Draw(key);
+    if (drawn.store)
+        return drawn.store->TextAt(drawn.index, column);
+    // A row that could not be read still shows which site it is, unlike one deleted.
+    return drawn.unreadable && column == keyColumn_ ? QString::number(key) : QString();
+}
+
+void Query::CheckForChanges() {
+    if (keyed_ && Active() && keyset_.Outdated())
+        emit RowsChanged();
 }
 
 void Query::Edit() {
@@ -551,8 +575,9 @@ bool Query::Reread(int row, qint64 key, QString* error) {
             *error = failure;
         return false;
     }
-    sqlite3_bind_int64(statement.get(), 1, key);
-    const int rc = sqlite3_step(statement.get());
+    const int rc = sqlite3_bind_int64(statement.get(), 1, key) == SQLITE_OK
+                       ? sqlite3_step(statement.get())
+                       : SQLITE_ERROR;
     if (rc != SQLITE_ROW) {
         if (error)
             *error = rc == SQLITE_DONE ? QStringLiteral("the stored row cannot be read back")

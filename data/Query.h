@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <QVariant>
 #include <QVariantList>
 
@@ -28,14 +29,17 @@ struct sqlite3_stmt;
 // the order); any other statement gives its keys by itself, and a result without an
 // integer key is read whole as above. The row count is known at open and the
 // rows stay those keys until the result is closed. A row's columns are read from the
-// file when the row is first drawn and again every time it becomes current, and it is
-// drawn as last read. So a row that another running copy has changed since the open
-// shows the stored values from then on (even if they no longer match the statement),
-// and a row another copy has deleted, or that cannot be read, shows as a row without
-// values: no key, nothing to edit or delete. Such a row never shows another row's
-// values. A failure to read a row while drawing is not reported (a box must not come up
-// in the middle of painting); when the row becomes current, RowError says why it cannot
-// be read.
+// file when the row is first drawn, again every time it becomes current, and again when
+// drawn after another connection committed (looked at on a timer and by CheckForChanges,
+// which tells the views by RowsChanged); it is drawn as last read. So a row that another
+// running copy has changed since the open shows the stored values from then on (even if
+// they no longer match the statement), and a row another copy has deleted shows as a
+// row without values: no key, nothing to edit or delete. A row that cannot be read
+// while drawing is drawn as read before, or with its key alone; drawing never waits for
+// a lock, and such a row is read again once the file may be free. No row ever shows
+// another row's values. A failure to read a row while drawing is not reported (a box
+// must not come up in the middle of painting); when the row becomes current, RowError
+// says why it cannot be read.
 //
 // A result opened only to insert into (a whole table, say) is asked to read no rows at
 // all, which keeps adding a paragraph instant however large the catalogue is. Edits,
@@ -90,6 +94,9 @@ public:
 
     // Any row of the result, for views that draw many rows.
     QString TextAt(int row, int column) const;
+    // Whether a result read by key may show rows another connection has changed since
+    // they were read: if so, RowsChanged. Cheap, and never waits for a lock.
+    void CheckForChanges();
     // Why the current row could not be read when it became current; empty when it was
     // read, and when another copy has deleted it.
     QString RowError() const { return rowError_; }
@@ -107,6 +114,9 @@ signals:
     void AfterScroll();
     // Rows came, went or changed: views over the result must redraw.
     void DataChanged();
+    // The same rows in the same places, but their values may have changed: views must
+    // draw them again, without moving.
+    void RowsChanged();
 
 private:
     // Where the values of one row are: a store and the row's place in it; no store when
@@ -144,6 +154,9 @@ private:
     RowStore rows_;
     bool keyed_ = false;
     mutable QueryKeyset keyset_;
+    // Another running copy's commits show within a second without any action here.
+    static constexpr int kChangeWatchMs = 250;
+    QTimer changeWatch_;
     QString rowError_;
     int current_ = -1;
     bool eof_ = true;

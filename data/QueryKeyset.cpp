@@ -4,6 +4,18 @@
 
 #include <sqlite3.h>
 
+#include <utility>
+
+namespace {
+
+// Another program holds the file: worth trying again once it lets go.
+bool Locked(sqlite3* db) {
+    const int code = sqlite3_errcode(db) & 0xff;
+    return code == SQLITE_BUSY || code == SQLITE_LOCKED;
+}
+
+} // namespace
+
 QueryKeyset::~QueryKeyset() {
     Finalize();
 }
@@ -11,6 +23,8 @@ QueryKeyset::~QueryKeyset() {
 void QueryKeyset::Finalize() {
     sqlite3_finalize(statement_);
     statement_ = nullptr;
+    sqlite3_finalize(versionStatement_);
+    versionStatement_ = nullptr;
 }
 
 void QueryKeyset::Reset(Connection* connection, const QString& rowSql, int columns) {
@@ -19,6 +33,13 @@ void QueryKeyset::Reset(Connection* connection, const QString& rowSql, int colum
     rowSql_ = rowSql;
     cache_.Reset(columns);
     pinned_.Reset(columns);
+    // Taken before the keys are read, so that a commit made while they are read counts
+    // as a change.
+    qint64 version = -1;
+    if (ReadVersion(&version)) {
+        version_ = version;
+        versionGeneration_ = generation_;
+    }
 }
 
 void QueryKeyset::Clear() {
@@ -28,13 +49,32 @@ void QueryKeyset::Clear() {
     cached_.clear();
     pinned_.Reset(0);
     hasPin_ = false;
+    retry_ = false;
+    version_ = -1;
 }
 
-QueryKeyset::Fetch QueryKeyset::Read(qint64 key, RowStore& into, QString* error) {
-    const auto failed = [&](const QString& text) {
+// The statements are prepared once per result and used for every row; a connection
+// opened again since (after another statement failed) needs them made afresh.
+bool QueryKeyset::Prepare(sqlite3_stmt** statement, const QByteArray& sql) {
+    if (generation_ != connection_->Generation())
+        Finalize();
+    if (*statement)
+        return true;
+    if (sqlite3_prepare_v2(connection_->Handle(), sql.constData(), static_cast<int>(sql.size()),
+                           statement, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(*statement);
+        *statement = nullptr;
+        return false;
+    }
+    generation_ = connection_->Generation();
+    return true;
+}
+
+QueryKeyset::Outcome QueryKeyset::Read(qint64 key, RowStore& into, QString* error) {
+    const auto failed = [&](const QString& text, Outcome outcome = Outcome::Failed) {
         if (error)
             *error = text;
-        return Fetch::Failed;
+        return outcome;
     };
     if (!connection_)
         return failed(QStringLiteral("query has no connection"));
@@ -43,55 +83,83 @@ QueryKeyset::Fetch QueryKeyset::Read(qint64 key, RowStore& into, QString* error)
     if (!connection_->Open(&failure))
         return failed(failure);
     sqlite3* db = connection_->Handle();
-    // The statement is prepared once per result and used for every row; a connection
-    // opened again since (after another statement failed) needs it made afresh.
-    if (statement_ && generation_ != connection_->Generation())
-        Finalize();
-    if (!statement_) {
-        const QByteArray sql = rowSql_.toUtf8();
-        if (sqlite3_prepare_v2(db, sql.constData(), static_cast<int>(sql.size()), &statement_,
-                               nullptr) != SQLITE_OK) {
-            Finalize();
-            return failed(QString::fromUtf8(sqlite3_errmsg(db)));
-        }
-        generation_ = connection_->Generation();
-    }
-    Fetch result = Fetch::Failed;
+    if (!Prepare(&statement_, rowSql_.toUtf8()))
+        return failed(QString::fromUtf8(sqlite3_errmsg(db)),
+                      Locked(db) ? Outcome::Busy : Outcome::Failed);
+    Outcome result = Outcome::Failed;
     if (sqlite3_bind_int64(statement_, 1, key) == SQLITE_OK) {
         const int rc = sqlite3_step(statement_);
         if (rc == SQLITE_DONE)
-            result = Fetch::Gone;
+            result = Outcome::Gone;
         else if (rc == SQLITE_ROW && into.AppendFromStatement(statement_))
-            result = Fetch::Read;
+            result = Outcome::Read;
+        else if (Locked(db))
+            result = Outcome::Busy;
     }
-    if (result == Fetch::Failed)
+    if (result == Outcome::Failed || result == Outcome::Busy)
         failure = QString::fromUtf8(sqlite3_errmsg(db));
     // Reset at once: a statement left on a row would keep the file locked for reading.
     sqlite3_reset(statement_);
-    return result == Fetch::Failed ? failed(failure) : result;
+    return result == Outcome::Read || result == Outcome::Gone ? result : failed(failure, result);
 }
 
-const RowStore* QueryKeyset::Cached(qint64 key, int* index) {
+QueryKeyset::Drawn QueryKeyset::Draw(qint64 key) {
     auto found = cached_.find(key);
-    if (found == cached_.end()) {
+    if (found == cached_.end() || found->second.epoch != epoch_) {
         MakeRoom();
+        found = cached_.find(key);
+        Entry entry;
+        entry.epoch = epoch_;
         const int place = cache_.Count();
-        found = cached_.emplace(key, Read(key, cache_, nullptr) == Fetch::Read ? place : -1).first;
+        Outcome outcome = Outcome::Failed;
+        if (connection_) {
+            Connection::NoWaitScope noWait(connection_);
+            outcome = Read(key, cache_, nullptr);
+        }
+        switch (outcome) {
+        case Outcome::Read:
+            entry.index = place;
+            break;
+        case Outcome::Gone:
+            break;
+        case Outcome::Busy:
+            retry_ = true;
+            // What was read before stands in until the file is free again.
+            if (found != cached_.end())
+                entry = found->second;
+            else
+                entry.unreadable = true;
+            entry.epoch = epoch_;
+            break;
+        case Outcome::Failed:
+            entry.unreadable = true;
+            break;
+        }
+        found = cached_.insert_or_assign(key, entry).first;
     }
-    *index = found->second;
-    return found->second >= 0 ? &cache_ : nullptr;
+    const Entry& entry = found->second;
+    return {entry.index >= 0 ? &cache_ : nullptr, entry.index, entry.unreadable};
 }
 
 QueryKeyset::Fetch QueryKeyset::Pin(qint64 key, QString* error) {
     pinned_.Clear();
-    const Fetch result = Read(key, pinned_, error);
+    const Outcome outcome = Read(key, pinned_, error);
     hasPin_ = true;
     pinnedKey_ = key;
     // The row is drawn as just read, now and after the selection moves on.
     Forget(key);
-    if (result == Fetch::Read)
-        cached_.emplace(key, Keep(pinned_, 0));
-    return result;
+    switch (outcome) {
+    case Outcome::Read: {
+        const int place = Keep(pinned_, 0);
+        cached_.insert_or_assign(key, Entry{place, epoch_, false});
+        return Fetch::Read;
+    }
+    case Outcome::Gone:
+        cached_.insert_or_assign(key, Entry{-1, epoch_, false});
+        return Fetch::Gone;
+    default:
+        return Fetch::Failed;
+    }
 }
 
 bool QueryKeyset::IsPinned(qint64 key, const RowStore** store) const {
@@ -99,6 +167,35 @@ bool QueryKeyset::IsPinned(qint64 key, const RowStore** store) const {
         return false;
     *store = pinned_.Count() > 0 ? &pinned_ : nullptr;
     return true;
+}
+
+bool QueryKeyset::ReadVersion(qint64* version) {
+    if (!connection_ || !connection_->Connected())
+        return false;
+    Connection::NoWaitScope noWait(connection_);
+    if (!Prepare(&versionStatement_, QByteArrayLiteral("PRAGMA data_version")))
+        return false;
+    const bool read = sqlite3_step(versionStatement_) == SQLITE_ROW;
+    if (read)
+        *version = sqlite3_column_int64(versionStatement_, 0);
+    sqlite3_reset(versionStatement_);
+    return read;
+}
+
+bool QueryKeyset::Outdated() {
+    bool outdated = std::exchange(retry_, false);
+    qint64 version = -1;
+    if (ReadVersion(&version)) {
+        // The version counts per opening of the connection: one opened again since may
+        // have missed any number of commits.
+        if (version != version_ || generation_ != versionGeneration_)
+            outdated = true;
+        version_ = version;
+        versionGeneration_ = generation_;
+    }
+    if (outdated)
+        ++epoch_;
+    return outdated;
 }
 
 void QueryKeyset::MakeRoom() {

@@ -49,7 +49,7 @@ char* RowStore::Allocate(std::size_t bytes) {
 const char* RowStore::Build(sqlite3_stmt* statement) {
     cells_.resize(columns_);
     sources_.resize(columns_);
-    std::uint32_t offset = 0;
+    std::uint64_t offset = 0;
     qint64 integers[64];
     double reals[64];
     std::vector<qint64> moreIntegers;
@@ -62,7 +62,7 @@ const char* RowStore::Build(sqlite3_stmt* statement) {
     double* dbls = columns_ > 64 ? moreReals.data() : reals;
     for (int i = 0; i < columns_; ++i) {
         Cell& cell = cells_[i];
-        cell.offset = offset;
+        cell.offset = static_cast<std::uint32_t>(offset);
         switch (sqlite3_column_type(statement, i)) {
         case SQLITE_INTEGER:
             cell.kind = Kind::Integer;
@@ -97,6 +97,10 @@ const char* RowStore::Build(sqlite3_stmt* statement) {
             cell.size = 0;
         }
         offset += cell.size;
+        // A cell's place is kept in 32 bits: a row of 4 GiB or more, which only a file
+        // another program wrote can hold, is refused rather than wrapped.
+        if (offset > std::numeric_limits<std::uint32_t>::max())
+            return nullptr;
     }
     const std::size_t header = sizeof(Cell) * columns_;
     char* block = Allocate(header + offset);

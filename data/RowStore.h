@@ -24,7 +24,8 @@ public:
     int Count() const { return static_cast<int>(rows_.size()); }
 
     // Copy the statement's current row; false when SQLite could not hand over a value
-    // (out of memory), and then the store is unchanged.
+    // (out of memory) or the row is too large to keep (4 GiB or more), and then the
+    // store is unchanged.
     bool AppendFromStatement(sqlite3_stmt* statement);
     bool ReplaceFromStatement(int row, sqlite3_stmt* statement);
     void Remove(int row);

@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
 
@@ -51,6 +52,8 @@ private slots:
     void waitForAnotherCopyShowsTheBusyCursor();
     void siteDeletedElsewhereIsNoSite();
     void unreadableRowsAreDrawnEmptyWithoutABox();
+    void anotherCopysChangesShowWithoutAnyAction();
+    void drawingNeverWaitsForALock();
     void windowGeometryAndMaximizedLayout();
     void titleClickDoesNotSort();
     void footerAndCellsAreAccessible();
@@ -348,6 +351,77 @@ void TestMainForm::unreadableRowsAreDrawnEmptyWithoutABox() {
     QVERIFY(w.Pane().startsWith("网站名称：site 60\n"));
     QCOMPARE(view->model()->index(59, 1).data().toString(), QStringLiteral("site 60"));
     QCOMPARE(w.dialogs.Shown(), 1);
+}
+
+void TestMainForm::anotherCopysChangesShowWithoutAnyAction() {
+    TempCatalogue catalogue;
+    for (int i = 1; i <= 60; ++i)
+        catalogue.AddSite(QStringLiteral("site %1").arg(i));
+    QVERIFY(catalogue.EnterDir());
+    MainWindow w;
+    w.Show();
+    QTableView* view = w.View();
+    QAbstractItemModel* model = view->model();
+    // Rows drawn at the bottom and at the top are both kept.
+    view->scrollToBottom();
+    view->viewport()->repaint();
+    view->scrollToTop();
+    view->viewport()->repaint();
+    QCOMPARE(model->index(4, 1).data().toString(), QStringLiteral("site 5"));
+
+    QSignalSpy redrawn(model, &QAbstractItemModel::dataChanged);
+    QVERIFY(catalogue.Exec("UPDATE Web SET WebName = 'renamed' WHERE WebIndex IN (5, 55)"));
+    QVERIFY(catalogue.Exec("DELETE FROM Web WHERE WebIndex = 7"));
+    QTRY_COMPARE_WITH_TIMEOUT(model->index(4, 1).data().toString(), QStringLiteral("renamed"),
+                              1000);
+    QVERIFY(!redrawn.isEmpty());
+    QCOMPARE(model->index(6, 0).data().toString(), QString());
+    QCOMPARE(model->index(6, 1).data().toString(), QString());
+    QCOMPARE(model->index(0, 1).data().toString(), QStringLiteral("site 1"));
+    QCOMPARE(w.form.DBGridEh1->FooterText(1), QStringLiteral("60"));
+    view->scrollToBottom();
+    QCOMPARE(model->index(54, 1).data().toString(), QStringLiteral("renamed"));
+    QCOMPARE(w.dialogs.Shown(), 0);
+}
+
+void TestMainForm::drawingNeverWaitsForALock() {
+    TempCatalogue catalogue;
+    for (int i = 1; i <= 60; ++i)
+        catalogue.AddSite(QStringLiteral("site %1").arg(i));
+    QVERIFY(catalogue.EnterDir());
+    MainWindow w;
+    w.Show();
+    w.View()->viewport()->repaint();
+    w.dataModule.ADOConnection1.SetBusyTimeout(300);
+    QSignalSpy waited(&w.dataModule.ADOConnection1, &Connection::WaitStarted);
+    // Another copy renames a site it then keeps locked, before this one looks again.
+    sqlite3* other = nullptr;
+    QCOMPARE(sqlite3_open(QFile::encodeName(catalogue.Path()).constData(), &other), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(other,
+                          "UPDATE Web SET WebName = 'renamed' WHERE WebIndex = 2; "
+                          "BEGIN EXCLUSIVE",
+                          nullptr, nullptr, nullptr),
+             SQLITE_OK);
+
+    // Rows never read show their key alone, rows read before show as they were read.
+    QTableView* view = w.View();
+    QAbstractItemModel* model = view->model();
+    view->scrollToBottom();
+    view->viewport()->repaint();
+    QCOMPARE(model->index(59, 0).data().toString(), QStringLiteral("60"));
+    QCOMPARE(model->index(59, 1).data().toString(), QString());
+    w.form.ADOQuery1.CheckForChanges();
+    view->scrollToTop();
+    view->viewport()->repaint();
+    QCOMPARE(model->index(1, 1).data().toString(), QStringLiteral("site 2"));
+    QCOMPARE(waited.count(), 0);
+    QCOMPARE(w.dialogs.Shown(), 0);
+
+    // Once the file is free, everything is read again without any action.
+    sqlite3_close(other);
+    QTRY_COMPARE_WITH_TIMEOUT(model->index(1, 1).data().toString(), QStringLiteral("renamed"),
+                              1000);
+    QCOMPARE(model->index(59, 1).data().toString(), QStringLiteral("site 60"));
 }
 
 void TestMainForm::windowGeometryAndMaximizedLayout() {

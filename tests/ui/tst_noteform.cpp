@@ -269,11 +269,11 @@ void TestNoteForm::showingFillsOrEmptiesTheBoxes() {
     QCOMPARE(QApplication::focusWidget(), e.Box("WebName"));
     e.Click("Button15");
 
-    // A site that is gone leaves the boxes as they were.
+    // A site that is gone shows nothing of the site shown before.
     QVERIFY(e.Show(first));
     e.Click("Button15");
     QVERIFY(e.Show(999));
-    QCOMPARE(e.Box("WebName")->text(), QStringLiteral("first"));
+    QCOMPARE(e.Box("WebName")->text(), QString());
     e.Click("Button15");
 
     QVERIFY(e.Show(0));
@@ -516,9 +516,9 @@ void TestNoteForm::failedShowingDoesNotCarryAnotherSitesTexts() {
     QCOMPARE(e.dialogs.Informations(), QStringList{"数据库打开失败"});
     for (const auto& [box, column] : BoxColumns())
         QVERIFY2(e.Box(box)->text().isEmpty(), qPrintable(box));
-    // The rest of the showing is skipped: the list still holds the earlier paragraphs.
-    QCOMPARE(e.Rows(), 1);
-    QCOMPARE(e.Memo(), QStringLiteral("first's paragraph"));
+    // Nor does the paragraph list show the earlier site's paragraphs.
+    QCOMPARE(e.Rows(), 0);
+    QCOMPARE(e.Memo(), QString());
 
     // Once the table is back, OK cannot write the first site's texts over the second.
     QVERIFY(catalogue.Exec("ALTER TABLE Moved RENAME TO Web"));

@@ -116,6 +116,7 @@ private slots:
     void editedSiteStaysSelectedWhereverThePointerIs_data();
     void editedSiteStaysSelectedWhereverThePointerIs();
     void cancelWritesAndRefreshesNothing();
+    void editorOfASiteDeletedElsewhereIsEmpty();
     void deleteRemovesTheSiteAndExactlyItsParagraphs();
     void answeringNoChangesNothing();
     void emptyListOffersNothingToEditOrDelete();
@@ -241,8 +242,8 @@ void TestSiteCommands::cancelWritesAndRefreshesNothing() {
     Program p;
     QVERIFY(p.Show());
     p.Select(1);
-    // Changed behind the list's back: a refresh would show it.
-    QVERIFY(catalogue.Exec("UPDATE Web SET WebName = 'one elsewhere' WHERE WebIndex = 1"));
+    // Added behind the list's back: a refresh would show it.
+    catalogue.AddSite("three");
     p.InEditor([&] {
         p.Box("WebName")->setText("not stored");
         p.Click("Button15");
@@ -254,8 +255,44 @@ void TestSiteCommands::cancelWritesAndRefreshesNothing() {
     QCOMPARE(catalogue.ScalarText("SELECT WebName FROM Web WHERE WebIndex = 2"),
              QStringLiteral("two"));
     QCOMPARE(p.CurrentRow(), 1);
-    QCOMPARE(p.main.DBGridEh1->View()->model()->index(0, 1).data().toString(),
-             QStringLiteral("one"));
+    QCOMPARE(p.Rows(), 2);
+}
+
+// The editor shown for a site another copy deleted keeps nothing of the site edited
+// before it.
+void TestSiteCommands::editorOfASiteDeletedElsewhereIsEmpty() {
+    TempCatalogue catalogue;
+    const qint64 first = catalogue.AddSite("first", "http://first/");
+    QVERIFY(catalogue.Exec("UPDATE Web SET WebKey1 = 'secret' WHERE WebIndex = ?", {first}));
+    catalogue.AddParagraph(first, "first's paragraph");
+    catalogue.AddSite("second", "http://second/");
+    QVERIFY(catalogue.EnterDir());
+    Program p;
+    QVERIFY(p.Show());
+    p.InEditor([&] { p.Click("Button15"); });
+    p.DoubleClick(0);
+    p.Select(1);
+    QVERIFY(catalogue.Exec("DELETE FROM Web WHERE WebIndex = 2"));
+
+    QStringList shown;
+    int paragraphs = -1;
+    QStringList refusals;
+    p.InEditor([&] {
+        for (const char* box : {"WebName", "WebUrl", "Key1"})
+            shown << p.Box(box)->text();
+        shown << p.note.Memo1->toPlainText();
+        paragraphs = p.note.DBGridEh1->View()->model()->rowCount();
+        p.Box("WebName")->setText("typed");
+        p.Click("Button4");
+        refusals = p.dialogs.Informations();
+        p.Click("Button15");
+    });
+    p.DoubleClick(1);
+    QVERIFY(!p.leftOpen);
+    QCOMPARE(shown, QStringList(4, QString()));
+    QCOMPARE(paragraphs, 0);
+    QCOMPARE(refusals, QStringList{"该网站已不存在"});
+    QCOMPARE(catalogue.Count("SELECT count(*) FROM Web"), 1);
 }
 
 void TestSiteCommands::deleteRemovesTheSiteAndExactlyItsParagraphs() {

@@ -92,6 +92,11 @@ void QueryModel::Reload() {
     endResetModel();
 }
 
+void QueryModel::Redraw() {
+    if (rowCount() > 0)
+        emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
+}
+
 int QueryModel::rowCount(const QModelIndex& parent) const {
     if (parent.isValid() || !query_ || !query_->Active())
         return 0;
@@ -203,6 +208,7 @@ void DataGrid::SetQuery(Query* query, std::vector<GridColumn> columns) {
             [this](const QModelIndex& current) { ViewRowChanged(current); });
     connect(query, &Query::DataChanged, this, &DataGrid::QueryChanged);
     connect(query, &Query::AfterScroll, this, &DataGrid::QueryScrolled);
+    connect(query, &Query::RowsChanged, model_, &QueryModel::Redraw);
     QueryChanged();
 }
 
@@ -282,6 +288,14 @@ void DataGrid::DoubleClickHandled() {
     if (query_ && doubleClicked_.isValid() && query_->RecNo() != doubleClicked_.row())
         query_->MoveTo(doubleClicked_.row());
     emit DblClick();
+}
+
+// Coming back to the window is when the user looks again: changes another copy made
+// meanwhile show at once, without waiting for the next look at the file.
+bool DataGrid::event(QEvent* event) {
+    if (event->type() == QEvent::WindowActivate && query_)
+        query_->CheckForChanges();
+    return QWidget::event(event);
 }
 
 bool DataGrid::eventFilter(QObject* watched, QEvent* event) {

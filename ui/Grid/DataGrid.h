@@ -38,6 +38,8 @@ public:
 
     const std::vector<GridColumn>& Columns() const { return columns_; }
     void Reload();
+    // The same rows, values perhaps changed: drawn again where they are.
+    void Redraw();
 
 private:
     // Guarded: a window's query may go before the grid that shows it.
@@ -65,6 +67,7 @@ signals:
     void DblClick();
 
 protected:
+    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

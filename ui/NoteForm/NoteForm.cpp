@@ -132,10 +132,12 @@ void TFormNote::FormShow() {
     if (EditIndex != 0) {
         siteRead_ = SiteRead::Unread;
         Query& site = dataModule_->ADOQueryTemp;
+        // The boxes and the paragraph list still hold the previously edited site;
+        // emptied, nobody takes them for this site's texts.
+        boxes_->Clear();
         if (!OpenQuery(site, SiteStatement(EditIndex), kOpenFailure, Messages())) {
-            // The boxes would still hold the previously edited site; emptied, nobody
-            // takes them for this site's texts.
-            boxes_->Clear();
+            ADOQuery1.Close();
+            SetMemoText(QString());
             return;
         }
         siteRead_ = SiteRead::Missing;
