@@ -615,6 +615,9 @@ void TestNoteForm::desktopUrlForTypedTexts() {
         {"新浪.中国", QUrl(QStringLiteral("http://新浪.中国"))},
         {file.fileName(), QUrl::fromLocalFile(file.fileName())},
         {" " + file.fileName() + " ", QUrl::fromLocalFile(file.fileName())},
+        // A path is a path even where it does not exist: the catalogue may come from
+        // another computer.
+        {"/no such/file", QUrl::fromLocalFile("/no such/file")},
     };
     for (const auto& [text, url] : cases)
         QCOMPARE(DesktopUrlFor(text), url);

@@ -1,8 +1,7 @@
 #include "Transfer.h"
 
+#include "Address.h"
 #include "Catalogue.h"
-
-#include <QUrl>
 
 #include <sqlite3.h>
 
@@ -15,41 +14,14 @@ QCommandLineOption CatalogueOption(const QString& use) {
             QStringLiteral("FILE"), QString::fromLatin1(Catalogue::kFileName)};
 }
 
-QString SchemeOf(const QString& address) {
-    // A letter, then letters, digits, "+", "." or "-", up to the colon; checked by hand
-    // since a merge asks this of every address of a large catalogue.
-    const auto isLetter = [](QChar c) {
-        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
-    };
-    if (address.isEmpty() || !isLetter(address[0]))
-        return {};
-    for (qsizetype i = 1; i < address.size(); ++i) {
-        const QChar c = address[i];
-        if (c == u':') {
-            const bool port = i + 1 < address.size() && address[i + 1].isDigit();
-            return port ? QString() : address.first(i).toLower();
-        }
-        if (!isLetter(c) && !(c >= u'0' && c <= u'9') && c != u'+' && c != u'.' && c != u'-')
-            return {};
-    }
-    return {};
-}
-
 bool IsPageScheme(const QString& scheme) {
     return scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
            scheme == QLatin1String("ftp") || scheme == QLatin1String("file");
 }
 
 QString BrowserAddress(const QString& typed) {
-    const QString address = typed.trimmed();
-    if (address.isEmpty())
-        return {};
-    if (address.startsWith(QLatin1Char('/')))
-        return QUrl::fromLocalFile(address).toString(QUrl::FullyEncoded);
-    const QString scheme = SchemeOf(address);
-    if (scheme.isEmpty())
-        return QStringLiteral("http://") + address;
-    return IsPageScheme(scheme) ? address : QString();
+    const QString address = Address::ForOpening(typed);
+    return IsPageScheme(Address::SchemeOf(address)) ? address : QString();
 }
 
 Statement::Statement(sqlite3* db, const char* sql) {

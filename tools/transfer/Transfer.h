@@ -20,18 +20,13 @@ inline constexpr int kJsonFormatVersion = 1;
 // "the catalogue to ..." in --help.
 QCommandLineOption CatalogueOption(const QString& use);
 
-// The scheme of an address ("https" for "HTTPS://x"), lower-cased; empty when it has
-// none. "example.com:8080" is a host and port, not a scheme.
-QString SchemeOf(const QString& address);
-
 // http, https, ftp and file: what a browser opens as a page. Other schemes (javascript:,
 // data:, place:) run code or mean something only to the program that wrote them.
 bool IsPageScheme(const QString& scheme);
 
-// The address a browser is given for a site's address as the user typed it: spaces
-// around it dropped, "http://" put before an address without a scheme (as the program
-// itself does when opening it), a local path made a file: address. Empty when the text is
-// blank or names a scheme that is not a page's.
+// The address a browser is given for a site's address as the user typed it: the one the
+// program itself opens (Address::ForOpening); empty when the text is blank or names a
+// scheme that is not a page's.
 QString BrowserAddress(const QString& typed);
 
 // A prepared statement that is finalized however the caller leaves.

@@ -13,9 +13,8 @@ public:
     virtual void Open(const QString& text) = 0;
 };
 
-// The address the desktop is asked to open for a typed text: an existing local file
-// opens with its default handler, a text without a scheme is taken as a web address.
-// An empty (or blank) text gives an invalid URL.
+// The address the desktop is asked to open for a typed text (Address::ForOpening). An
+// empty (or blank) text gives an invalid URL.
 QUrl DesktopUrlFor(const QString& text);
 
 // The real hand-off, through the desktop services: no command interpreter ever sees the
