@@ -599,6 +599,14 @@ void TestNoteForm::openButtonsHandOverTheExactText() {
     e.Box("SonPage1")->clear();
     e.Click("Button7");
     QCOMPARE(e.opener.Opened().size(), texts.size());
+
+    // When nothing can open it, the editor says why and stays open.
+    e.opener.failWith = QStringLiteral("没有能打开它的程序");
+    e.Click("Button14");
+    QCOMPARE(e.dialogs.Errors(),
+             QStringList{
+                 QStringLiteral("无法打开 www.例子8.com/a b?q='x'&r=\"y\"\n没有能打开它的程序")});
+    QVERIFY(e.Open());
 }
 
 void TestNoteForm::desktopUrlForTypedTexts() {
