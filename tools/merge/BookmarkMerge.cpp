@@ -259,7 +259,7 @@ bool MergeBookmarks(Connection& connection, QByteArrayView text, Summary* summar
         if (!ok)
             break;
         ++summary->sites;
-        sqlite3_bind_int64(paragraph.Get(), 1, sqlite3_last_insert_rowid(db));
+        ok = paragraph.BindInteger(1, sqlite3_last_insert_rowid(db));
         for (const QString& text : {bookmark->folders, bookmark->description.trimmed()}) {
             if (text.isEmpty())
                 continue;

@@ -37,8 +37,10 @@ Statement::~Statement() {
 }
 
 bool Statement::Next() {
-    if (!stmt_)
+    if (!stmt_ || unbound_) {
+        failed_ = true;
         return false;
+    }
     const int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_ROW)
         return true;
@@ -49,19 +51,32 @@ bool Statement::Next() {
 bool Statement::Run() {
     if (!stmt_)
         return false;
-    const bool ok = sqlite3_step(stmt_) == SQLITE_DONE;
+    const bool ok = !unbound_ && sqlite3_step(stmt_) == SQLITE_DONE;
     sqlite3_reset(stmt_);
+    unbound_ = false;
     failed_ = failed_ || !ok;
     return ok;
 }
 
-bool Statement::BindText(int index, const QByteArray& utf8) {
-    const int rc = utf8.isNull() ? sqlite3_bind_null(stmt_, index)
-                                 : sqlite3_bind_text64(stmt_, index, utf8.constData(),
-                                                       sqlite3_uint64(utf8.size()),
-                                                       SQLITE_TRANSIENT, SQLITE_UTF8);
+bool Statement::Bound(int rc) {
+    unbound_ = unbound_ || rc != SQLITE_OK;
     failed_ = failed_ || rc != SQLITE_OK;
     return rc == SQLITE_OK;
+}
+
+bool Statement::BindText(int index, const QByteArray& utf8) {
+    if (utf8.isNull())
+        return BindNull(index);
+    return Bound(sqlite3_bind_text64(stmt_, index, utf8.constData(), sqlite3_uint64(utf8.size()),
+                                     SQLITE_TRANSIENT, SQLITE_UTF8));
+}
+
+bool Statement::BindInteger(int index, qint64 value) {
+    return Bound(sqlite3_bind_int64(stmt_, index, value));
+}
+
+bool Statement::BindNull(int index) {
+    return Bound(sqlite3_bind_null(stmt_, index));
 }
 
 QByteArray Statement::Text(int column) const {

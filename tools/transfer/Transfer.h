@@ -45,16 +45,25 @@ public:
     bool Failed() const { return failed_; }
     // Steps an insert or update through to its end and resets it for the next binding.
     bool Run();
-    // Binds 1-based parameter `index`: no value for a null array, else the bytes as text.
+    // Bind 1-based parameter `index`: BindText binds no value for a null array, else the
+    // bytes as text. A bind that fails (a text over SQLite's length limit, say) makes the
+    // next Run or Next fail without stepping, so a row is never stored with a value left
+    // out; SQLite's message then says why.
     bool BindText(int index, const QByteArray& utf8);
+    bool BindInteger(int index, qint64 value);
+    bool BindNull(int index);
     // A text column as its stored bytes; a null array when the column holds no value.
     QByteArray Text(int column) const;
     // The same bytes without a copy, valid until the next step; empty for no value.
     QByteArrayView View(int column) const;
 
 private:
+    bool Bound(int rc);
+
     sqlite3_stmt* stmt_ = nullptr;
     bool failed_ = false;
+    // A bind failed since the last step.
+    bool unbound_ = false;
 };
 
 // Runs statements without results; on failure `*error` holds SQLite's message.
