@@ -25,7 +25,7 @@ QString SchemeOf(const QString& address) {
 }
 
 QString ForOpening(const QString& typed) {
-    const QString address = typed.trimmed();
+    QString address = typed.trimmed();
     if (address.isEmpty())
         return {};
     if (address.startsWith(QLatin1Char('/')))
