@@ -92,7 +92,7 @@ bool TimeStarts(const QString& path, const QString& display, int runs, Starts (&
 double SelectionMs(QApplication& app) {
     QuietDialogs dialogs;
     struct : DesktopOpener {
-        void Open(const QString&) override {}
+        void Open(const QString&, FailureReport) override {}
     } opener;
     // The windows and the backup as the program wires them: the copy begins once the
     // main window has been painted.

@@ -155,45 +155,90 @@ bool CreateTempBeside(const QString& target, QString* tempPath, QString* error) 
     return true;
 }
 
-static void SyncPath(const QByteArray& path, int flags) {
-    int fd = ::open(path.constData(), flags);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
+namespace {
+
+bool Failed(QString* error, const QString& text) {
+    if (error)
+        *error = text;
+    return false;
 }
+
+QString SystemError(int code) {
+    return QString::fromLocal8Bit(std::strerror(code));
+}
+
+// Makes what was written to a file, or a folder's names, survive a power cut. A folder
+// that may not be read, or a file system that keeps nothing of a folder to flush
+// (EINVAL), leaves nothing to do.
+bool SyncPath(const QByteArray& path, int flags, QString* error) {
+    const int fd = ::open(path.constData(), flags | O_CLOEXEC);
+    if (fd < 0)
+        return (flags & O_DIRECTORY) ||
+               Failed(error, QStringLiteral("cannot open %1: %2")
+                                 .arg(QFile::decodeName(path), SystemError(errno)));
+    const int rc = ::fsync(fd);
+    const int code = errno;
+    ::close(fd);
+    return rc == 0 || code == EINVAL ||
+           Failed(error, QStringLiteral("cannot write %1 to the disk: %2")
+                             .arg(QFile::decodeName(path), SystemError(code)));
+}
+
+bool SyncFolderOf(const QString& path, QString* error) {
+    return SyncPath(QFile::encodeName(QFileInfo(path).absolutePath()), O_RDONLY | O_DIRECTORY,
+                    error);
+}
+
+// A publishing that failed after the file got its new name takes the name back: the
+// caller goes on as if nothing was published. `error` already says what failed.
+bool TakeBack(const QByteArray& to, const QString& target, QString* error,
+              const QByteArray& from = {}) {
+    const bool back = from.isEmpty() ? ::unlink(to.constData()) == 0
+                                     : ::renameat2(AT_FDCWD, to.constData(), AT_FDCWD,
+                                                   from.constData(), RENAME_NOREPLACE) == 0;
+    if (!back && error)
+        *error += QStringLiteral("; %1 is in place all the same").arg(target);
+    return false;
+}
+
+} // namespace
 
 bool PublishNoClobber(const QString& tempPath, const QString& target, QString* error) {
     QByteArray from = QFile::encodeName(tempPath);
     QByteArray to = QFile::encodeName(target);
-    SyncPath(from, O_RDONLY);
+    if (!SyncPath(from, O_RDONLY, error))
+        return false;
     // link() fails with EEXIST instead of replacing, unlike rename(). FAT and exFAT drives,
     // and fs.protected_hardlinks for another user's file, refuse the link; a rename with
     // RENAME_NOREPLACE makes the same promise there.
     if (::link(from.constData(), to.constData()) == 0) {
-        ::unlink(from.constData());
-    } else if (const int linkError = errno;
-               linkError == EEXIST || ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD,
-                                                  to.constData(), RENAME_NOREPLACE) != 0) {
-        if (error)
-            *error = errno == EEXIST ? QStringLiteral("%1 already exists").arg(target)
-                                     : QString::fromLocal8Bit(std::strerror(linkError));
-        return false;
+        // The temporary name goes only once the new one is on the disk, so that a power
+        // cut meanwhile leaves the file under one name or the other.
+        if (!SyncFolderOf(target, error))
+            return TakeBack(to, target, error);
+        if (::unlink(from.constData()) != 0) {
+            Failed(error, QStringLiteral("cannot remove %1: %2").arg(tempPath, SystemError(errno)));
+            return TakeBack(to, target, error);
+        }
+        return true;
     }
-    SyncPath(QFile::encodeName(QFileInfo(target).absolutePath()), O_RDONLY | O_DIRECTORY);
-    return true;
+    if (const int linkError = errno;
+        linkError == EEXIST ||
+        ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) != 0) {
+        return Failed(error, errno == EEXIST ? QStringLiteral("%1 already exists").arg(target)
+                                             : SystemError(linkError));
+    }
+    return SyncFolderOf(target, error) || TakeBack(to, target, error, from);
 }
 
 bool PublishReplacing(const QString& tempPath, const QString& target, QString* error) {
     const QByteArray from = QFile::encodeName(tempPath);
-    SyncPath(from, O_RDONLY);
-    if (::rename(from.constData(), QFile::encodeName(target).constData()) != 0) {
-        if (error)
-            *error = QString::fromLocal8Bit(std::strerror(errno));
+    if (!SyncPath(from, O_RDONLY, error))
         return false;
-    }
-    SyncPath(QFile::encodeName(QFileInfo(target).absolutePath()), O_RDONLY | O_DIRECTORY);
-    return true;
+    if (::rename(from.constData(), QFile::encodeName(target).constData()) != 0)
+        return Failed(error, SystemError(errno));
+    // The old file is gone already; the new one stays, reported as not safely on the disk.
+    return SyncFolderOf(target, error);
 }
 
 bool CreateEmpty(const QString& target, QString* error) {

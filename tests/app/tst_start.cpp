@@ -20,7 +20,7 @@
 namespace {
 
 struct IgnoringOpener : DesktopOpener {
-    void Open(const QString&) override {}
+    void Open(const QString&, FailureReport) override {}
 };
 
 // The windows as main() builds them, over the catalogue in the current directory.

@@ -4,6 +4,8 @@
 
 #include <QtTest>
 
+#include <limits>
+
 #include <sys/stat.h>
 
 using namespace TransferTesting;
@@ -147,6 +149,41 @@ private slots:
         QCOMPARE(Export(catalogue, {"--format", "csv", "out.csv"}).code, 0);
         QCOMPARE(ParseCsv(ReadAll(catalogue.FilePath("out.csv")))[1][2],
                  QStringLiteral("caf\uFFFD"));
+    }
+
+    // A catalogue another program made may hold any 64-bit keys: negative ones, and
+    // keys further apart than any sum or product of them fits. Each site keeps its own
+    // paragraphs, in their order.
+    void anyKeysKeepTheirParagraphs() {
+        TempCatalogue catalogue;
+        // Tables as another program makes them: without the checks that keep ours to 32 bits.
+        QVERIFY(catalogue.Exec(QStringLiteral("DROP TABLE Web")));
+        QVERIFY(catalogue.Exec(QStringLiteral("DROP TABLE Content")));
+        QVERIFY(catalogue.Exec(QStringLiteral("CREATE TABLE Web (WebIndex INTEGER PRIMARY KEY, %1)")
+                                   .arg(Catalogue::WebTextColumns().join(QStringLiteral(", ")))));
+        QVERIFY(catalogue.Exec(QStringLiteral("CREATE TABLE Content (ContentIndex INTEGER PRIMARY "
+                                              "KEY, ContentWeb INTEGER, ContentTxt TEXT)")));
+        const QList<qint64> keys{std::numeric_limits<qint64>::min(), -1, 1, (qint64(1) << 58) + 1,
+                                 std::numeric_limits<qint64>::max()};
+        QStringList expected;
+        for (int i = 0; i < keys.size(); ++i) {
+            QVERIFY(
+                catalogue.Exec(QStringLiteral("INSERT INTO Web (WebIndex, WebName) VALUES (?, ?)"),
+                               {keys[i], QString::number(i)}));
+            expected << QStringLiteral("first of %1\n\nsecond of %1").arg(i);
+        }
+        // Stored last site first, so the file order is not the key order.
+        for (const char* which : {"first", "second"})
+            for (qsizetype i = keys.size() - 1; i >= 0; --i)
+                QVERIFY(catalogue.AddParagraph(keys[i],
+                                               QStringLiteral("%1 of %2").arg(which).arg(i)) > 0);
+        QCOMPARE(Export(catalogue, {"--format", "csv", "out.csv"}).code, 0);
+        const QList<QStringList> records = ParseCsv(ReadAll(catalogue.FilePath("out.csv")));
+        QCOMPARE(records.size(), keys.size() + 1);
+        for (int i = 0; i < keys.size(); ++i) {
+            QCOMPARE(records[i + 1].first(), QString::number(keys[i]));
+            QCOMPARE(records[i + 1].last(), expected[i]);
+        }
     }
 
     // The program stores a change while the export runs: the export sees the catalogue

@@ -1,5 +1,7 @@
 // Runs sitemora-import --merge on exports of sitemora-export, on bookmark files written by
 // hand in the shapes browsers write, and on damaged input, and reads the catalogue back.
+#include "Connection.h"
+#include "Mergers.h"
 #include "TransferTesting.h"
 
 #include <QtTest>
@@ -15,7 +17,7 @@ Outcome Export(const TempCatalogue& catalogue, const QStringList& args) {
     return RunProgram(QStringLiteral(SITEMORA_EXPORT_TOOL), catalogue.Dir(), args);
 }
 
-Outcome Merge(const TempCatalogue& catalogue, const QString& input) {
+Outcome RunMerge(const TempCatalogue& catalogue, const QString& input) {
     return RunProgram(QStringLiteral(SITEMORA_IMPORT_TOOL), catalogue.Dir(),
                       {"--catalogue", catalogue.Path(), "--merge", input});
 }
@@ -56,7 +58,7 @@ private slots:
         TempCatalogue target;
         QVERIFY(FillRich(source));
         QCOMPARE(Export(source, {"--format", "json", "out.json"}).code, 0);
-        const Outcome outcome = Merge(target, source.FilePath("out.json"));
+        const Outcome outcome = RunMerge(target, source.FilePath("out.json"));
         QCOMPARE(outcome.code, 0);
         QVERIFY(outcome.out.contains(QStringLiteral("restored 3 sites and 9 paragraphs")));
         QCOMPARE(Dump(target.Path()), Dump(source.Path()));
@@ -69,7 +71,7 @@ private slots:
         QVERIFY(target.AddSite(QStringLiteral("already here")) == 1);
         QVERIFY(target.AddParagraph(0, QStringLiteral("an orphan being edited")) > 0);
         QCOMPARE(Export(source, {"--format", "json", "out.json"}).code, 0);
-        const Outcome outcome = Merge(target, source.FilePath("out.json"));
+        const Outcome outcome = RunMerge(target, source.FilePath("out.json"));
         QCOMPARE(outcome.code, 0);
         QVERIFY(outcome.out.contains(QStringLiteral("added 3 sites and 7 paragraphs")));
         QVERIFY(outcome.out.contains(QStringLiteral("left out 2 paragraphs")));
@@ -89,7 +91,7 @@ private slots:
         TempCatalogue target;
         QVERIFY(FillRich(source));
         QCOMPARE(Export(source, {"--format", "bookmarks", "out.html"}).code, 0);
-        QCOMPARE(Merge(target, source.FilePath("out.html")).code, 0);
+        QCOMPARE(RunMerge(target, source.FilePath("out.html")).code, 0);
         QStringList expected;
         const QString name = source.ScalarText(QStringLiteral("SELECT WebName FROM Web"));
         const QStringList addressColumns =
@@ -106,7 +108,7 @@ private slots:
         for (int i = 0; i < sites.size(); ++i)
             QCOMPARE(sites[i].section(QStringLiteral(" | "), 1, 1), expected[i]);
         // Brought back into the catalogue it came from, nothing is new.
-        const Outcome again = Merge(source, QStringLiteral("out.html"));
+        const Outcome again = RunMerge(source, QStringLiteral("out.html"));
         QVERIFY(again.out.contains(QStringLiteral("added 0 sites")));
     }
 
@@ -168,7 +170,7 @@ private slots:
         QVERIFY(catalogue.AddSite(QStringLiteral("News"),
                                   QStringLiteral("https://news.example.org/")) > 0);
         QVERIFY(WriteAll(catalogue.FilePath("bookmarks.html"), file));
-        const Outcome outcome = Merge(catalogue, QStringLiteral("bookmarks.html"));
+        const Outcome outcome = RunMerge(catalogue, QStringLiteral("bookmarks.html"));
         QCOMPARE(outcome.code, 0);
         QVERIFY2(outcome.out.contains(report), qPrintable(outcome.out));
         QCOMPARE(Sites(catalogue), QStringList{"News | https://news.example.org/"} + sites);
@@ -241,10 +243,32 @@ private slots:
         } else {
             QVERIFY(WriteAll(input, file));
         }
-        const Outcome outcome = Merge(catalogue, input);
+        const Outcome outcome = RunMerge(catalogue, input);
         QCOMPARE(outcome.code, 1);
         QVERIFY2(outcome.err.contains(message), qPrintable(outcome.err));
         QVERIFY(outcome.err.contains(input));
+        QCOMPARE(Dump(catalogue.Path()), before);
+    }
+
+    // A text longer than SQLite takes fails the merge; it is never stored as no value.
+    // The limit is lowered here, where a real text would need a gigabyte.
+    void jsonTextOverTheLengthLimitIsRefused() {
+        TempCatalogue catalogue;
+        const QByteArrayList before = Dump(catalogue.Path());
+        Connection connection(catalogue.Path());
+        QString error;
+        QVERIFY2(connection.Open(&error), qPrintable(error));
+        sqlite3_limit(connection.Handle(), SQLITE_LIMIT_LENGTH, 1000);
+        const QByteArray json = "{\"format\": \"sitemora-catalogue\", \"version\": 1, "
+                                "\"counters\": {\"Web\": 1, \"Content\": 0}, \"Content\": [], "
+                                "\"Web\": [{\"WebIndex\": 1, \"WebUrl\": \"" +
+                                QByteArray(2000, 'x') + "\"}]}";
+        Merge::Summary summary;
+        QVERIFY(!Merge::MergeJson(connection, json, &summary, &error));
+        QVERIFY2(error.contains(QStringLiteral("a Web entry the catalogue refuses (string or "
+                                               "blob too big)")),
+                 qPrintable(error));
+        connection.Close();
         QCOMPARE(Dump(catalogue.Path()), before);
     }
 

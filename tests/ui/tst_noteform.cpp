@@ -599,6 +599,14 @@ void TestNoteForm::openButtonsHandOverTheExactText() {
     e.Box("SonPage1")->clear();
     e.Click("Button7");
     QCOMPARE(e.opener.Opened().size(), texts.size());
+
+    // When nothing can open it, the editor says why and stays open.
+    e.opener.failWith = QStringLiteral("没有能打开它的程序");
+    e.Click("Button14");
+    QCOMPARE(e.dialogs.Errors(),
+             QStringList{
+                 QStringLiteral("无法打开 www.例子8.com/a b?q='x'&r=\"y\"\n没有能打开它的程序")});
+    QVERIFY(e.Open());
 }
 
 void TestNoteForm::desktopUrlForTypedTexts() {
@@ -615,6 +623,9 @@ void TestNoteForm::desktopUrlForTypedTexts() {
         {"新浪.中国", QUrl(QStringLiteral("http://新浪.中国"))},
         {file.fileName(), QUrl::fromLocalFile(file.fileName())},
         {" " + file.fileName() + " ", QUrl::fromLocalFile(file.fileName())},
+        // A path is a path even where it does not exist: the catalogue may come from
+        // another computer.
+        {"/no such/file", QUrl::fromLocalFile("/no such/file")},
     };
     for (const auto& [text, url] : cases)
         QCOMPARE(DesktopUrlFor(text), url);

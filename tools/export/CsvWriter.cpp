@@ -57,13 +57,20 @@ public:
                 std::fclose(range.scratch);
     }
 
-    // Sites run from `first` to `last`.
+    // Sites run from `first` to `last`, any keys at all: a catalogue another program made
+    // may hold negative ones, or keys far apart.
     bool Read(sqlite3* db, qint64 first, qint64 last, QString* error) {
+        if (last < first)
+            return true;
         first_ = first;
-        span_ = std::max<qint64>(1, last - first + 1);
-        ranges_.resize(size_t(std::min<qint64>(kRanges, span_)));
+        // Differences of keys are taken unsigned: they reach 2^64 - 1.
+        const quint64 span = quint64(last) - quint64(first);
+        const quint64 ranges = span < quint64(kRanges) ? span + 1 : quint64(kRanges);
+        ranges_.resize(size_t(ranges));
+        width_ = span / ranges + 1;
+        // Orphans (0) belong to no site.
         Transfer::Statement paragraphs(
-            db, "SELECT ContentWeb, ContentIndex, ContentTxt FROM Content WHERE +ContentWeb > 0");
+            db, "SELECT ContentWeb, ContentIndex, ContentTxt FROM Content WHERE +ContentWeb <> 0");
         while (paragraphs.Next()) {
             const qint64 site = sqlite3_column_int64(paragraphs.Get(), 0);
             if (site < first || site > last)
@@ -125,9 +132,8 @@ private:
         std::vector<Place> places;
     };
 
-    size_t RangeOf(qint64 site) const {
-        return size_t((site - first_) * qint64(ranges_.size()) / span_);
-    }
+    // Ranges of width_ keys each; the last may be narrower.
+    size_t RangeOf(qint64 site) const { return size_t((quint64(site) - quint64(first_)) / width_); }
 
     bool Load(size_t index, QString* error) {
         if (loaded_ < ranges_.size())
@@ -153,7 +159,7 @@ private:
     }
 
     qint64 first_ = 0;
-    qint64 span_ = 1;
+    quint64 width_ = 1;
     std::vector<Range> ranges_;
     size_t loaded_ = size_t(-1);
     size_t next_ = 0;

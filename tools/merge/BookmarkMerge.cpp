@@ -1,3 +1,4 @@
+#include "Address.h"
 #include "Connection.h"
 #include "Mergers.h"
 #include "Transfer.h"
@@ -243,7 +244,7 @@ bool MergeBookmarks(Connection& connection, QByteArrayView text, Summary* summar
     bool ok = true;
     for (auto bookmark = bookmarks.cbegin(); ok && bookmark != bookmarks.cend(); ++bookmark) {
         const QString address = bookmark->address.trimmed();
-        if (!Transfer::IsPageScheme(Transfer::SchemeOf(address))) {
+        if (!Transfer::IsPageScheme(Address::SchemeOf(address))) {
             ++summary->notPages;
             continue;
         }
@@ -258,7 +259,7 @@ bool MergeBookmarks(Connection& connection, QByteArrayView text, Summary* summar
         if (!ok)
             break;
         ++summary->sites;
-        sqlite3_bind_int64(paragraph.Get(), 1, sqlite3_last_insert_rowid(db));
+        ok = paragraph.BindInteger(1, sqlite3_last_insert_rowid(db));
         for (const QString& text : {bookmark->folders, bookmark->description.trimmed()}) {
             if (text.isEmpty())
                 continue;

@@ -152,16 +152,19 @@ public:
     }
 
     // Binds every column; the key is left without a value when the database is to
-    // choose it.
-    void Bind(Transfer::Statement& insert, const Row& row, bool keepKey) const {
+    // choose it. Stops at a value SQLite will not take, whose reason SQLite then holds.
+    bool Bind(Transfer::Statement& insert, const Row& row, bool keepKey) const {
         for (int c = 0; c < integerColumns_; ++c) {
-            if (row.integerNull[c] || (c == 0 && !keepKey))
-                sqlite3_bind_null(insert.Get(), c + 1);
-            else
-                sqlite3_bind_int64(insert.Get(), c + 1, row.integers[c]);
+            const bool bound = row.integerNull[c] || (c == 0 && !keepKey)
+                                   ? insert.BindNull(c + 1)
+                                   : insert.BindInteger(c + 1, row.integers[c]);
+            if (!bound)
+                return false;
         }
         for (int c = integerColumns_; c < columns_.size(); ++c)
-            insert.BindText(c + 1, row.texts[c - integerColumns_]);
+            if (!insert.BindText(c + 1, row.texts[c - integerColumns_]))
+                return false;
+        return true;
     }
 
 private:
@@ -220,8 +223,10 @@ private:
         return !reader_.Failed();
     }
 
-    bool Store(Transfer::Statement& insert, const Table& table, qsizetype at) {
-        if (insert.Run())
+    // A text over SQLite's length limit is refused here, not stored as no value.
+    bool Store(Transfer::Statement& insert, const Table& table, const Row& row, bool keepKey,
+               qsizetype at) {
+        if (table.Bind(insert, row, keepKey) && insert.Run())
             return true;
         return reader_.Fail(QStringLiteral("a %1 entry the catalogue refuses (%2)")
                                 .arg(table.Name(), Transfer::LastError(db_)),
@@ -250,8 +255,7 @@ private:
             const qint64 oldKey = row.integers[0];
             if (!summary_->restored && newKeys_.contains(oldKey))
                 return reader_.Fail(QStringLiteral("WebIndex %1 a second time").arg(oldKey), at);
-            web_.Bind(insert, row, summary_->restored);
-            if (!Store(insert, web_, at))
+            if (!Store(insert, web_, row, summary_->restored, at))
                 return false;
             if (!summary_->restored)
                 newKeys_.insert(oldKey, sqlite3_last_insert_rowid(db_));
@@ -263,9 +267,8 @@ private:
     bool RestoreParagraphs(qsizetype offset) {
         Transfer::Statement insert(db_, content_.InsertSql().constData());
         return ForEachRow(offset, content_, [&](const Row& row, qsizetype at) {
-            content_.Bind(insert, row, true);
             summary_->paragraphs += 1;
-            return Store(insert, content_, at);
+            return Store(insert, content_, row, true, at);
         });
     }
 
@@ -285,15 +288,15 @@ private:
         Row row;
         for (const auto& [key, at] : order) {
             reader_.Seek(at);
-            content_.Read(reader_, &row);
+            if (!content_.Read(reader_, &row))
+                return false;
             const auto site = newKeys_.constFind(row.integers[1]);
             if (row.integerNull[1] || site == newKeys_.constEnd()) {
                 ++summary_->homeless;
                 continue;
             }
             row.integers[1] = site.value();
-            content_.Bind(insert, row, false);
-            if (!Store(insert, content_, at))
+            if (!Store(insert, content_, row, false, at))
                 return false;
             ++summary_->paragraphs;
         }
@@ -321,9 +324,8 @@ private:
                                         "name = ?2)");
         for (auto it = counters_.cbegin(); it != counters_.cend(); ++it) {
             for (Transfer::Statement* statement : {&update, &insert}) {
-                sqlite3_bind_int64(statement->Get(), 1, it.value());
-                statement->BindText(2, it.key());
-                if (!statement->Run()) {
+                if (!statement->BindInteger(1, it.value()) || !statement->BindText(2, it.key()) ||
+                    !statement->Run()) {
                     *error = Transfer::LastError(db_);
                     return false;
                 }

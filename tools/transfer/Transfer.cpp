@@ -1,8 +1,7 @@
 #include "Transfer.h"
 
+#include "Address.h"
 #include "Catalogue.h"
-
-#include <QUrl>
 
 #include <sqlite3.h>
 
@@ -15,41 +14,14 @@ QCommandLineOption CatalogueOption(const QString& use) {
             QStringLiteral("FILE"), QString::fromLatin1(Catalogue::kFileName)};
 }
 
-QString SchemeOf(const QString& address) {
-    // A letter, then letters, digits, "+", "." or "-", up to the colon; checked by hand
-    // since a merge asks this of every address of a large catalogue.
-    const auto isLetter = [](QChar c) {
-        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
-    };
-    if (address.isEmpty() || !isLetter(address[0]))
-        return {};
-    for (qsizetype i = 1; i < address.size(); ++i) {
-        const QChar c = address[i];
-        if (c == u':') {
-            const bool port = i + 1 < address.size() && address[i + 1].isDigit();
-            return port ? QString() : address.first(i).toLower();
-        }
-        if (!isLetter(c) && !(c >= u'0' && c <= u'9') && c != u'+' && c != u'.' && c != u'-')
-            return {};
-    }
-    return {};
-}
-
 bool IsPageScheme(const QString& scheme) {
     return scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
            scheme == QLatin1String("ftp") || scheme == QLatin1String("file");
 }
 
 QString BrowserAddress(const QString& typed) {
-    const QString address = typed.trimmed();
-    if (address.isEmpty())
-        return {};
-    if (address.startsWith(QLatin1Char('/')))
-        return QUrl::fromLocalFile(address).toString(QUrl::FullyEncoded);
-    const QString scheme = SchemeOf(address);
-    if (scheme.isEmpty())
-        return QStringLiteral("http://") + address;
-    return IsPageScheme(scheme) ? address : QString();
+    const QString address = Address::ForOpening(typed);
+    return IsPageScheme(Address::SchemeOf(address)) ? address : QString();
 }
 
 Statement::Statement(sqlite3* db, const char* sql) {
@@ -65,8 +37,10 @@ Statement::~Statement() {
 }
 
 bool Statement::Next() {
-    if (!stmt_)
+    if (!stmt_ || unbound_) {
+        failed_ = true;
         return false;
+    }
     const int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_ROW)
         return true;
@@ -77,19 +51,32 @@ bool Statement::Next() {
 bool Statement::Run() {
     if (!stmt_)
         return false;
-    const bool ok = sqlite3_step(stmt_) == SQLITE_DONE;
+    const bool ok = !unbound_ && sqlite3_step(stmt_) == SQLITE_DONE;
     sqlite3_reset(stmt_);
+    unbound_ = false;
     failed_ = failed_ || !ok;
     return ok;
 }
 
-bool Statement::BindText(int index, const QByteArray& utf8) {
-    const int rc = utf8.isNull() ? sqlite3_bind_null(stmt_, index)
-                                 : sqlite3_bind_text64(stmt_, index, utf8.constData(),
-                                                       sqlite3_uint64(utf8.size()),
-                                                       SQLITE_TRANSIENT, SQLITE_UTF8);
+bool Statement::Bound(int rc) {
+    unbound_ = unbound_ || rc != SQLITE_OK;
     failed_ = failed_ || rc != SQLITE_OK;
     return rc == SQLITE_OK;
+}
+
+bool Statement::BindText(int index, const QByteArray& utf8) {
+    if (utf8.isNull())
+        return BindNull(index);
+    return Bound(sqlite3_bind_text64(stmt_, index, utf8.constData(), sqlite3_uint64(utf8.size()),
+                                     SQLITE_TRANSIENT, SQLITE_UTF8));
+}
+
+bool Statement::BindInteger(int index, qint64 value) {
+    return Bound(sqlite3_bind_int64(stmt_, index, value));
+}
+
+bool Statement::BindNull(int index) {
+    return Bound(sqlite3_bind_null(stmt_, index));
 }
 
 QByteArray Statement::Text(int column) const {

@@ -20,18 +20,13 @@ inline constexpr int kJsonFormatVersion = 1;
 // "the catalogue to ..." in --help.
 QCommandLineOption CatalogueOption(const QString& use);
 
-// The scheme of an address ("https" for "HTTPS://x"), lower-cased; empty when it has
-// none. "example.com:8080" is a host and port, not a scheme.
-QString SchemeOf(const QString& address);
-
 // http, https, ftp and file: what a browser opens as a page. Other schemes (javascript:,
 // data:, place:) run code or mean something only to the program that wrote them.
 bool IsPageScheme(const QString& scheme);
 
-// The address a browser is given for a site's address as the user typed it: spaces
-// around it dropped, "http://" put before an address without a scheme (as the program
-// itself does when opening it), a local path made a file: address. Empty when the text is
-// blank or names a scheme that is not a page's.
+// The address a browser is given for a site's address as the user typed it: the one the
+// program itself opens (Address::ForOpening); empty when the text is blank or names a
+// scheme that is not a page's.
 QString BrowserAddress(const QString& typed);
 
 // A prepared statement that is finalized however the caller leaves.
@@ -50,16 +45,25 @@ public:
     bool Failed() const { return failed_; }
     // Steps an insert or update through to its end and resets it for the next binding.
     bool Run();
-    // Binds 1-based parameter `index`: no value for a null array, else the bytes as text.
+    // Bind 1-based parameter `index`: BindText binds no value for a null array, else the
+    // bytes as text. A bind that fails (a text over SQLite's length limit, say) makes the
+    // next Run or Next fail without stepping, so a row is never stored with a value left
+    // out; SQLite's message then says why.
     bool BindText(int index, const QByteArray& utf8);
+    bool BindInteger(int index, qint64 value);
+    bool BindNull(int index);
     // A text column as its stored bytes; a null array when the column holds no value.
     QByteArray Text(int column) const;
     // The same bytes without a copy, valid until the next step; empty for no value.
     QByteArrayView View(int column) const;
 
 private:
+    bool Bound(int rc);
+
     sqlite3_stmt* stmt_ = nullptr;
     bool failed_ = false;
+    // A bind failed since the last step.
+    bool unbound_ = false;
 };
 
 // Runs statements without results; on failure `*error` holds SQLite's message.

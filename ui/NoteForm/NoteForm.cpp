@@ -12,6 +12,7 @@
 
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QTableView>
@@ -352,8 +353,14 @@ void TFormNote::FormClose() {
 
 void TFormNote::OpenAddress(const QLineEdit* box) {
     const QString text = box->text();
-    if (!text.isEmpty())
-        opener_->Open(text);
+    if (text.isEmpty())
+        return;
+    // The desktop answers later, by when the editor may be gone.
+    opener_->Open(text, [form = QPointer<TFormNote>(this), text](const QString& reason) {
+        if (form)
+            form->Messages().ErrorReport(
+                QStringLiteral("无法打开 %1\n%2").arg(text.trimmed(), reason));
+    });
 }
 
 void TFormNote::LoadParagraphs() {
