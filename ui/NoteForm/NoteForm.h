@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ParagraphChange.h"
 #include "PendingParagraphs.h"
 #include "Query.h"
 
@@ -80,6 +81,7 @@ private:
     void SetMemoText(const QString& text);
     QString ShownMemoText() const;
     QString MemoText(bool newParagraph) const;
+    void KeepStoredParagraph(qint64 contentIndex);
     Dialogs& Messages() const;
 
     std::unique_ptr<Ui::TFormNote> ui_;
@@ -88,9 +90,13 @@ private:
     DesktopOpener* opener_;
     std::unique_ptr<SiteBoxes> boxes_;
     std::unique_ptr<PendingParagraphs> pending_;
+    std::unique_ptr<ParagraphChange> change_;
     SiteRead siteRead_ = SiteRead::Unread;
     // The paragraph text last put into Memo1 and how Memo1 showed it: the text box
     // turns every line break into LF, so an untouched text is written back as it came.
     QString memoSource_;
     QString memoShown_;
+    // How Memo1 showed the current paragraph when it was read or last stored: "修改"
+    // stores nothing while the text area still shows exactly that.
+    QString paragraphShown_;
 };
