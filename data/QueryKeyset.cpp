@@ -64,8 +64,10 @@ QueryKeyset::Fetch QueryKeyset::Read(qint64 key, RowStore& into, QString* error)
         else if (rc == SQLITE_ROW && into.AppendFromStatement(statement_))
             result = Fetch::Read;
     }
-    if (result == Fetch::Failed)
+    if (result == Fetch::Failed) {
         failure = QString::fromUtf8(sqlite3_errmsg(db));
+        connection_->NoteFailure();
+    }
     // Reset at once: a statement left on a row would keep the file locked for reading.
     sqlite3_reset(statement_);
     return result == Fetch::Failed ? failed(failure) : result;

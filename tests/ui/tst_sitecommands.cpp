@@ -126,6 +126,7 @@ private slots:
     void lockedCatalogueStoresNoSite();
     void noBoxWhileTheFileIsLocked_data();
     void noBoxWhileTheFileIsLocked();
+    void damagedCatalogueIsNotWrittenTo();
 };
 
 void TestSiteCommands::newSiteIsStoredAndTheFirstRowSelected() {
@@ -502,6 +503,39 @@ void TestSiteCommands::noBoxWhileTheFileIsLocked() {
         writable.removeFirst();
     QVERIFY(!writable.isEmpty());
     QVERIFY(!writable.contains(false));
+}
+
+// Seen: the list failed on the damaged table, yet a new site was stored into it.
+void TestSiteCommands::damagedCatalogueIsNotWrittenTo() {
+    TempCatalogue catalogue;
+    QVERIFY(catalogue.Exec(
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300) "
+        "INSERT INTO Web (WebName, WebUrl) SELECT 'site ' || i, printf('http://%0100d/', i) "
+        "FROM n"));
+    QVERIFY2(catalogue.DamageMiddlePage("Web"), qPrintable(catalogue.LastError()));
+    const QByteArray damaged = catalogue.Bytes();
+    QVERIFY(catalogue.EnterDir());
+    {
+        Program p;
+        QVERIFY(p.Show());
+        QCOMPARE(p.dialogs.Informations().size(), 1);
+        QVERIFY(p.dialogs.Informations()[0].contains("sitemora-backup restore"));
+        p.dialogs.Clear();
+        bool shown = false;
+        p.InEditor([&] {
+            // Reading still works: the editor shows without a box.
+            shown = p.dialogs.Shown() == 0;
+            p.Box("WebName")->setText("lost");
+            p.note.Memo1->setPlainText("lost too");
+            p.Click("Button1");
+            p.Click("Button4");
+        });
+        p.New();
+        QVERIFY(shown);
+        QVERIFY(p.leftOpen);
+        QCOMPARE(p.dialogs.Informations(), (QStringList{"数据库打开失败", "数据库打开失败"}));
+    }
+    QVERIFY(catalogue.Bytes() == damaged);
 }
 
 QTEST_MAIN(TestSiteCommands)
