@@ -126,6 +126,7 @@ private slots:
     void lockedCatalogueStoresNoSite();
     void noBoxWhileTheFileIsLocked_data();
     void noBoxWhileTheFileIsLocked();
+    void newWithoutCatalogueSaysSoOnce();
     void damagedCatalogueIsNotWrittenTo();
 };
 
@@ -503,6 +504,21 @@ void TestSiteCommands::noBoxWhileTheFileIsLocked() {
         writable.removeFirst();
     QVERIFY(!writable.isEmpty());
     QVERIFY(!writable.contains(false));
+}
+
+void TestSiteCommands::newWithoutCatalogueSaysSoOnce() {
+    TempCatalogue catalogue(TempCatalogue::Start::WithoutFile);
+    QVERIFY(catalogue.EnterDir());
+    Program p;
+    QVERIFY(p.Show());
+    p.dialogs.Clear();
+    QStringList shown;
+    p.InEditor([&] {
+        shown = p.dialogs.Informations();
+        p.Click("Button15");
+    });
+    p.New();
+    QCOMPARE(shown, QStringList{"数据库打开失败"});
 }
 
 // Seen: the list failed on the damaged table, yet a new site was stored into it.

@@ -165,7 +165,8 @@ void TFormNote::FormShow() {
     } else {
         boxes_->Clear();
         siteRead_ = SiteRead::Read;
-        ClaimLeftBehind();
+        if (!ClaimLeftBehind())
+            return;
     }
     ui_->WebName->setFocus();
     LoadParagraphs();
@@ -173,21 +174,22 @@ void TFormNote::FormShow() {
 
 // Pending paragraphs left behind by an ended run go to the new-site editor that lists
 // them first, and become its own so that another copy's closing cannot delete them
-// from under it.
-void TFormNote::ClaimLeftBehind() {
+// from under it. False when that failed, which ends the showing.
+bool TFormNote::ClaimLeftBehind() {
     Query& leftBehind = dataModule_->ADOQueryTemp;
-    if (!OpenQuery(leftBehind, kPending + pending_->LeftBehindClause(), kOpenFailure, Messages()) ||
-        leftBehind.RecordCount() == 0)
-        return;
+    if (!OpenQuery(leftBehind, kPending + pending_->LeftBehindClause(), kOpenFailure, Messages()))
+        return false;
+    if (leftBehind.RecordCount() == 0)
+        return true;
     WriteAction action(dataModule_->ADOConnection1, Messages());
     QString error;
     if (!action.Begin())
-        return;
+        return false;
     if (!pending_->ClaimLeftBehind(&error)) {
         action.Messages().ErrorReport(error);
-        return;
+        return false;
     }
-    action.Commit();
+    return action.Commit();
 }
 
 void TFormNote::Button4Click() {

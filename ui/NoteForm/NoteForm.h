@@ -75,7 +75,7 @@ private:
     bool StoreNewSite(bool takeParagraphs);
     bool OfferAsNewSite();
     bool ReparentOrphans(qint64 webIndex, Dialogs& messages);
-    void ClaimLeftBehind();
+    bool ClaimLeftBehind();
     bool HasCurrentParagraph() const;
     void OpenAddress(const QLineEdit* box);
     void SetMemoText(const QString& text);
