@@ -127,6 +127,7 @@ private slots:
     void noBoxWhileTheFileIsLocked_data();
     void noBoxWhileTheFileIsLocked();
     void newWithoutCatalogueSaysSoOnce();
+    void deleteOfASiteGoneElsewhereSaysSo();
     void damagedCatalogueIsNotWrittenTo();
 };
 
@@ -519,6 +520,22 @@ void TestSiteCommands::newWithoutCatalogueSaysSoOnce() {
     });
     p.New();
     QCOMPARE(shown, QStringList{"数据库打开失败"});
+}
+
+void TestSiteCommands::deleteOfASiteGoneElsewhereSaysSo() {
+    TempCatalogue catalogue;
+    catalogue.AddSite("kept");
+    catalogue.AddSite("gone");
+    QVERIFY(catalogue.EnterDir());
+    Program p;
+    QVERIFY(p.Show());
+    p.Select(1);
+    QVERIFY(catalogue.Exec("DELETE FROM Web WHERE WebName = 'gone'"));
+    p.dialogs.QueueYes();
+    p.Delete();
+    QCOMPARE(p.dialogs.Informations(), QStringList{"该网站已不存在"});
+    QCOMPARE(p.Rows(), 1);
+    QVERIFY(p.Pane().startsWith("网站名称：kept\n"));
 }
 
 // Seen: the list failed on the damaged table, yet a new site was stored into it.

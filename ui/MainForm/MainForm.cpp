@@ -206,8 +206,13 @@ void TFormMain::ActionDeleteExecute() {
     if (!OpenQuery(site, QStringLiteral("Select * From Web Where WebIndex = ") + id, kOpenFailure,
                    action.Messages()))
         return;
-    if (site.RecordCount() == 0)
+    if (site.RecordCount() == 0) {
+        // Another copy deleted it after it was selected; the list still shows it.
+        action.Messages().Information(QStringLiteral("该网站已不存在"));
+        action.End();
+        RefreshSiteList();
         return;
+    }
     if (!OpenQuery(paragraphs, QStringLiteral("Select * From Content Where ContentWeb = ") + id,
                    kOpenFailure, action.Messages()))
         return;
