@@ -128,6 +128,7 @@ private slots:
     void noBoxWhileTheFileIsLocked();
     void newWithoutCatalogueSaysSoOnce();
     void deleteOfASiteGoneElsewhereSaysSo();
+    void siteStoredAsNewIsSelected();
     void damagedCatalogueIsNotWrittenTo();
 };
 
@@ -536,6 +537,26 @@ void TestSiteCommands::deleteOfASiteGoneElsewhereSaysSo() {
     QCOMPARE(p.dialogs.Informations(), QStringList{"该网站已不存在"});
     QCOMPARE(p.Rows(), 1);
     QVERIFY(p.Pane().startsWith("网站名称：kept\n"));
+}
+
+void TestSiteCommands::siteStoredAsNewIsSelected() {
+    TempCatalogue catalogue;
+    for (const char* name : {"one", "two", "three"})
+        catalogue.AddSite(name);
+    QVERIFY(catalogue.EnterDir());
+    Program p;
+    QVERIFY(p.Show());
+    p.InEditor([&] {
+        QVERIFY(catalogue.Exec("DELETE FROM Web WHERE WebIndex = 2"));
+        p.Box("WebName")->setText("two again");
+        p.dialogs.QueueYes();
+        p.Click("Button4");
+    });
+    p.DoubleClick(1);
+    QVERIFY(!p.leftOpen);
+    QCOMPARE(p.Rows(), 3);
+    QCOMPARE(p.CurrentRow(), 2);
+    QVERIFY(p.Pane().startsWith("网站名称：two again\n"));
 }
 
 // Seen: the list failed on the damaged table, yet a new site was stored into it.

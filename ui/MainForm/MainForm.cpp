@@ -182,7 +182,8 @@ void TFormMain::DBGridEh1DblClick() {
     if (formNote_->exec() != 1)
         return;
     RefreshSiteList();
-    ADOQuery1.Locate(QStringLiteral("WebIndex"), webIndex);
+    // A site another copy deleted meanwhile may have been stored again under a new index.
+    ADOQuery1.Locate(QStringLiteral("WebIndex"), formNote_->SavedIndex());
 }
 
 void TFormMain::ActionDeleteExecute() {

@@ -147,6 +147,7 @@ void TFormNote::showEvent(QShowEvent* event) {
 void TFormNote::FormShow() {
     if (!dataModule_)
         return;
+    savedIndex_ = 0;
     if (EditIndex != 0) {
         siteRead_ = SiteRead::Unread;
         Query& site = dataModule_->ADOQueryTemp;
@@ -252,6 +253,7 @@ bool TFormNote::StoreSite() {
         }
         if (!action.Commit())
             return false;
+        savedIndex_ = EditIndex;
         Messages().Information(kChanged);
         return true;
     }
@@ -284,10 +286,13 @@ bool TFormNote::StoreNewSite(bool takeParagraphs) {
         action.Messages().ErrorReport(error);
         return false;
     }
-    if (takeParagraphs &&
-        !ReparentOrphans(site.AsInteger(QStringLiteral("WebIndex")), action.Messages()))
+    const qint64 webIndex = site.AsInteger(QStringLiteral("WebIndex"));
+    if (takeParagraphs && !ReparentOrphans(webIndex, action.Messages()))
         return false;
-    return action.Commit();
+    if (!action.Commit())
+        return false;
+    savedIndex_ = webIndex;
+    return true;
 }
 
 // Hands this copy's pending paragraphs, those the user saw listed, to the new site.

@@ -38,6 +38,9 @@ public:
 
     // The WebIndex of the site being edited; 0 for a new site.
     int EditIndex = 0;
+    // The WebIndex under which the last OK stored the site: EditIndex, unless the site had
+    // been deleted meanwhile and was stored as a new one.
+    qint64 SavedIndex() const { return savedIndex_; }
 
     void LoadParagraphs();
 
@@ -92,6 +95,7 @@ private:
     std::unique_ptr<PendingParagraphs> pending_;
     std::unique_ptr<ParagraphChange> change_;
     SiteRead siteRead_ = SiteRead::Unread;
+    qint64 savedIndex_ = 0;
     // The paragraph text last put into Memo1 and how Memo1 showed it: the text box
     // turns every line break into LF, so an untouched text is written back as it came.
     QString memoSource_;
