@@ -562,11 +562,7 @@ void TestSiteCommands::siteStoredAsNewIsSelected() {
 // Seen: the list failed on the damaged table, yet a new site was stored into it.
 void TestSiteCommands::damagedCatalogueIsNotWrittenTo() {
     TempCatalogue catalogue;
-    QVERIFY(catalogue.Exec(
-        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300) "
-        "INSERT INTO Web (WebName, WebUrl) SELECT 'site ' || i, printf('http://%0100d/', i) "
-        "FROM n"));
-    QVERIFY2(catalogue.DamageMiddlePage("Web"), qPrintable(catalogue.LastError()));
+    QVERIFY2(catalogue.DamagedWebTable(), qPrintable(catalogue.LastError()));
     const QByteArray damaged = catalogue.Bytes();
     QVERIFY(catalogue.EnterDir());
     {
