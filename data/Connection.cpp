@@ -64,7 +64,8 @@ QString Connection::WithDamageNotice(const QString& text) {
     if (!damaged_ || std::exchange(damageTold_, true))
         return text;
     return text + QStringLiteral("\n数据库文件已损坏，本次运行不再写入任何内容。"
-                                 "运行 sitemora-backup restore 可以恢复最新的备份。");
+                                 "请关闭程序，用 sitemora-backup list 找到最新的备份，"
+                                 "再用 sitemora-backup restore 加其名称恢复。");
 }
 
 // What a damaged file still lets a statement do: read, and undo what came before the
