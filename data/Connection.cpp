@@ -19,6 +19,8 @@ Connection::~Connection() {
 void Connection::SetFileName(const QString& fileName) {
     Close();
     fileName_ = fileName;
+    damaged_ = false;
+    damageTold_ = false;
 }
 
 // Waits the way SQLite's own busy timeout does, short sleeps first, but tells the
@@ -46,15 +48,63 @@ int Connection::OnBusy(void* self, int attempt) {
 
 void Connection::SetBeforeFirstWrite(std::function<void()> hook) {
     beforeFirstWrite_ = std::move(hook);
-    if (db_)
-        sqlite3_set_authorizer(db_, beforeFirstWrite_ ? Authorize : nullptr, this);
+}
+
+// An index that has merely fallen out of step with its table, or a virtual table's own
+// index, can be rebuilt from the table; any other damage is in what the user stored.
+static bool IsDamage(int code) {
+    return (code & 0xff) == SQLITE_CORRUPT && code != SQLITE_CORRUPT_INDEX &&
+           code != SQLITE_CORRUPT_VTAB;
+}
+
+void Connection::NoteFailure() {
+    if (db_ && IsDamage(sqlite3_extended_errcode(db_)))
+        damaged_ = true;
+}
+
+QString Connection::WithDamageNotice(const QString& text) {
+    if (!damaged_ || std::exchange(damageTold_, true))
+        return text;
+    return text + QStringLiteral("\n数据库文件已损坏，本次运行不再写入任何内容。"
+                                 "请关闭程序，用 sitemora-backup list 找到最新的备份，"
+                                 "再用 sitemora-backup restore 加其名称恢复。");
+}
+
+// What a damaged file still lets a statement do: read, and undo what came before the
+// damage showed. Writing into a damaged b-tree would only spread the damage.
+static bool AllowedOnDamagedFile(int action, const char* arg1, const char* arg2,
+                                 const char* database) {
+    switch (action) {
+    case SQLITE_SELECT:
+    case SQLITE_READ:
+    case SQLITE_FUNCTION:
+    case SQLITE_RECURSIVE:
+        return true;
+    case SQLITE_INSERT:
+    case SQLITE_UPDATE:
+    case SQLITE_DELETE:
+        // Reading pragma_table_info reports updates of sqlite_master; the temporary
+        // database is not the file.
+        return sqlite3_strnicmp(arg1, "sqlite_", 7) == 0 ||
+               (database && sqlite3_stricmp(database, "temp") == 0);
+    case SQLITE_TRANSACTION:
+    case SQLITE_SAVEPOINT:
+        return sqlite3_stricmp(arg1, "ROLLBACK") == 0;
+    case SQLITE_PRAGMA:
+        // Pragmas that only ask; the table check runs at every open.
+        return !arg2 || sqlite3_stricmp(arg1, "table_info") == 0;
+    default:
+        return false;
+    }
 }
 
 // SQLite asks before compiling each part of a statement, so every path that writes
 // passes here, whichever code prepares it.
-int Connection::Authorize(void* self, int action, const char* table, const char*, const char*,
-                          const char*) {
+int Connection::Authorize(void* self, int action, const char* table, const char* arg2,
+                          const char* database, const char*) {
     auto* connection = static_cast<Connection*>(self);
+    if (connection->damaged_ && !AllowedOnDamagedFile(action, table, arg2, database))
+        return SQLITE_DENY;
     switch (action) {
     case SQLITE_INSERT:
     case SQLITE_UPDATE:
@@ -95,8 +145,7 @@ bool Connection::Open(QString* error) {
     // usable without it.
     const auto setUp = [this](sqlite3* handle) {
         sqlite3_busy_handler(handle, &Connection::OnBusy, this);
-        if (beforeFirstWrite_)
-            sqlite3_set_authorizer(handle, Authorize, this);
+        sqlite3_set_authorizer(handle, Authorize, this);
         return RegisterMatching(handle);
     };
     if (!Catalogue::OpenExisting(fileName_, Catalogue::Access::ReadWrite, &db, error, setUp))

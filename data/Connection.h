@@ -48,6 +48,15 @@ public:
     // file is prepared (a row stored or deleted, a transaction begun).
     void SetBeforeFirstWrite(std::function<void()> hook);
 
+    // Called right after a call into SQLite on this connection failed. When SQLite found
+    // the catalogue's own tables damaged, nothing is written to the file for the rest of
+    // the run: every statement that would change it fails to prepare.
+    void NoteFailure();
+    bool Damaged() const { return damaged_; }
+    // `text`, followed the first time after the damage was found by what the user can do
+    // about it; the user is told that once.
+    QString WithDamageNotice(const QString& text);
+
     // Brackets a run of calls into SQLite that make up one statement or store. A wait
     // for the file that begins inside is over when the outermost scope ends, so a
     // statement shows as one wait however often SQLite retries its locks.
@@ -94,6 +103,8 @@ private:
     quint64 generation_ = 0;
     int busyTimeoutMs_ = kBusyTimeoutMs;
     std::function<void()> beforeFirstWrite_;
+    bool damaged_ = false;
+    bool damageTold_ = false;
     int scopes_ = 0;
     bool waiting_ = false;
     bool noWait_ = false;

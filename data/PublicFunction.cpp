@@ -12,14 +12,15 @@ bool OpenQuery(Query& query, const QString& statement, const QString& message, D
     if (query.Open(nullptr))
         return true;
     query.Close();
-    dialogs.Information(message);
+    Connection* connection = query.GetConnection();
+    dialogs.Information(connection ? connection->WithDamageNotice(message) : message);
     return false;
 }
 
 bool WriteAction::Begin() {
     open_ = connection_.Begin(nullptr);
     if (!open_) {
-        held_.Information(kOpenFailure);
+        held_.Information(connection_.WithDamageNotice(kOpenFailure));
         End();
     }
     return open_;

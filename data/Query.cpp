@@ -113,6 +113,8 @@ bool Query::Open(QString* error) {
     auto fail = [&](const QString& text) {
         if (error)
             *error = text;
+        if (connection_)
+            connection_->NoteFailure();
         // Let the next statement open the file afresh: the user may have put a good
         // catalogue in place of a broken one meanwhile. Never inside a transaction,
         // whose owner decides what happens to it.
@@ -545,7 +547,15 @@ bool Query::Post(QString* error) {
         dirty_.clear();
         emit DataChanged();
     }
-    return stored;
+    return stored || Refused(error);
+}
+
+// A store the file refused for its damage says so, rather than SQLite's "not authorized".
+bool Query::Refused(QString* error) {
+    connection_->NoteFailure();
+    if (error && connection_->Damaged())
+        *error = connection_->WithDamageNotice(QString::fromUtf8(sqlite3_errstr(SQLITE_CORRUPT)));
+    return false;
 }
 
 // Reads a stored row back, so the result holds exactly what the file holds (defaults,
@@ -712,7 +722,7 @@ bool Query::Delete(QString* error) {
     if (!ok) {
         if (error)
             *error = failure.isEmpty() ? ErrorOf(db) : failure;
-        return false;
+        return Refused(error);
     }
     // A row another copy already deleted is gone either way: not an error.
     if (keyed_) {

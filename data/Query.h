@@ -134,6 +134,7 @@ private:
 
     bool Discard();
     bool CheckWritable(QString* error);
+    bool Refused(QString* error);
     bool StoreEdit(QString* error);
     bool StoreInsert(QString* error);
     bool Reread(int row, qint64 key, QString* error);

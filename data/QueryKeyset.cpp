@@ -96,8 +96,10 @@ QueryKeyset::Outcome QueryKeyset::Read(qint64 key, RowStore& into, QString* erro
         else if (Locked(db))
             result = Outcome::Busy;
     }
-    if (result == Outcome::Failed || result == Outcome::Busy)
+    if (result == Outcome::Failed || result == Outcome::Busy) {
         failure = QString::fromUtf8(sqlite3_errmsg(db));
+        connection_->NoteFailure();
+    }
     // Reset at once: a statement left on a row would keep the file locked for reading.
     sqlite3_reset(statement_);
     return result == Outcome::Read || result == Outcome::Gone ? result : failed(failure, result);

@@ -143,6 +143,15 @@ public:
                file.write(QByteArray(static_cast<int>(size), '\0')) == size;
     }
 
+    // A Web table of 300 sites, long enough to span many pages, with its middle page
+    // damaged: the list cannot be read, a site at either end still can.
+    bool DamagedWebTable() {
+        return Exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE "
+                    "i < 300) INSERT INTO Web (WebName, WebUrl) "
+                    "SELECT 'site ' || i, printf('http://%0100d/', i) FROM n") &&
+               DamageMiddlePage(QStringLiteral("Web"));
+    }
+
 private:
     qint64 Insert(const QString& sql, const QVariantList& values) {
         qint64 key = -1;

@@ -427,10 +427,12 @@ void TestNoteForm::siteDeletedElsewhereWhileOpen() {
     QVERIFY(catalogue.Exec("DELETE FROM Content"));
     QVERIFY(catalogue.Exec("DELETE FROM Web"));
 
-    // The list still shows the paragraph; changing it finds nothing to change.
+    // The list still shows the paragraph; changing it says it is gone and stores nothing.
     e.SetMemo("changed");
     e.Click("Button2");
-    QCOMPARE(e.dialogs.Errors().size(), 1);
+    QCOMPARE(e.dialogs.Informations(), QStringList{"该段落已不存在，修改未保存"});
+    QCOMPARE(e.dialogs.Errors(), QStringList());
+    QCOMPARE(catalogue.Count("SELECT count(*) FROM Content"), 0);
     QVERIFY(e.Open());
     e.dialogs.Clear();
 

@@ -28,6 +28,7 @@ private slots:
     void newAndChangedTextsGetCrLf();
     void failingStatementsLeaveTheStatedState();
     void refusedRowsAreReported();
+    void changeFromTwoCopies();
 };
 
 void TestNoteFormParagraphs::listsTheSitesParagraphsInOrder() {
@@ -569,6 +570,53 @@ void TestNoteFormParagraphs::refusedRowsAreReported() {
     QCOMPARE(e.Result(), 2);
     QCOMPARE(e.dialogs.Errors().size(), 1);
     QCOMPARE(catalogue.Count("SELECT count(*) FROM Content WHERE ContentWeb = 0"), 1);
+}
+
+// Another running copy changes the paragraphs this editor shows.
+void TestNoteFormParagraphs::changeFromTwoCopies() {
+    TempCatalogue catalogue;
+    const qint64 site = catalogue.AddSite("site");
+    const qint64 shared = catalogue.AddParagraph(site, "first line\r\nsecond");
+    const qint64 empty = catalogue.AddParagraph(site, "");
+    QVERIFY(catalogue.Exec("UPDATE Content SET ContentTxt = NULL WHERE ContentIndex = ?", {empty}));
+    const QString stored = QStringLiteral("SELECT ContentTxt FROM Content WHERE ContentIndex = ?");
+    QVERIFY(catalogue.EnterDir());
+    EditorFixture e;
+    QVERIFY(e.Show(site));
+
+    // Nothing typed: the other copy's text stays.
+    QVERIFY(catalogue.Exec("UPDATE Content SET ContentTxt = 'theirs' WHERE ContentIndex = ?",
+                           {shared}));
+    e.Click("Button2");
+    QCOMPARE(e.dialogs.Informations(), QStringList{"记录修改成功"});
+    QCOMPARE(catalogue.ScalarText(stored, {shared}), QStringLiteral("theirs"));
+
+    // Typed over a text changed elsewhere: asked, naming the paragraph by its first line.
+    // No keeps theirs and shows it; Yes stores the typed text.
+    e.form.Memo1->setFocus();
+    QTest::keyClicks(e.form.Memo1, "mine ");
+    e.dialogs.QueueAnswers({false, true});
+    e.Click("Button2");
+    QCOMPARE(e.dialogs.Confirmations().size(), 1);
+    QVERIFY(e.dialogs.Confirmations()[0].text.contains("段落“first line”"));
+    QCOMPARE(e.dialogs.Confirmations()[0].title, QStringLiteral("保存确认"));
+    QCOMPARE(catalogue.ScalarText(stored, {shared}), QStringLiteral("theirs"));
+    QCOMPARE(e.Memo(), QStringLiteral("theirs"));
+    QCOMPARE(e.Grid()->model()->index(0, 0).data().toString(), QStringLiteral("theirs"));
+    QVERIFY(catalogue.Exec("UPDATE Content SET ContentTxt = 'theirs again' WHERE ContentIndex = ?",
+                           {shared}));
+    QTest::keyClicks(e.form.Memo1, "mine ");
+    e.Click("Button2");
+    QCOMPARE(e.dialogs.Confirmations().size(), 2);
+    QCOMPARE(catalogue.ScalarText(stored, {shared}), QStringLiteral("mine theirs"));
+
+    // A paragraph with no value keeps none when nothing was typed, even after "清空".
+    e.SelectParagraph(1);
+    e.Click("Button5");
+    e.Click("Button2");
+    QCOMPARE(
+        catalogue.Count("SELECT ContentTxt IS NULL FROM Content WHERE ContentIndex = ?", {empty}),
+        1);
 }
 
 QTEST_MAIN(TestNoteFormParagraphs)

@@ -127,6 +127,10 @@ private slots:
     void lockedCatalogueStoresNoSite();
     void noBoxWhileTheFileIsLocked_data();
     void noBoxWhileTheFileIsLocked();
+    void newWithoutCatalogueSaysSoOnce();
+    void deleteOfASiteGoneElsewhereSaysSo();
+    void siteStoredAsNewIsSelected();
+    void damagedCatalogueIsNotWrittenTo();
 };
 
 void TestSiteCommands::newSiteIsStoredAndTheFirstRowSelected() {
@@ -539,6 +543,86 @@ void TestSiteCommands::noBoxWhileTheFileIsLocked() {
         writable.removeFirst();
     QVERIFY(!writable.isEmpty());
     QVERIFY(!writable.contains(false));
+}
+
+void TestSiteCommands::newWithoutCatalogueSaysSoOnce() {
+    TempCatalogue catalogue(TempCatalogue::Start::WithoutFile);
+    QVERIFY(catalogue.EnterDir());
+    Program p;
+    QVERIFY(p.Show());
+    p.dialogs.Clear();
+    QStringList shown;
+    p.InEditor([&] {
+        shown = p.dialogs.Informations();
+        p.Click("Button15");
+    });
+    p.New();
+    QCOMPARE(shown, QStringList{"数据库打开失败"});
+}
+
+void TestSiteCommands::deleteOfASiteGoneElsewhereSaysSo() {
+    TempCatalogue catalogue;
+    catalogue.AddSite("kept");
+    catalogue.AddSite("gone");
+    QVERIFY(catalogue.EnterDir());
+    Program p;
+    QVERIFY(p.Show());
+    p.Select(1);
+    QVERIFY(catalogue.Exec("DELETE FROM Web WHERE WebName = 'gone'"));
+    p.dialogs.QueueYes();
+    p.Delete();
+    QCOMPARE(p.dialogs.Informations(), QStringList{"该网站已不存在"});
+    QCOMPARE(p.Rows(), 1);
+    QVERIFY(p.Pane().startsWith("网站名称：kept\n"));
+}
+
+void TestSiteCommands::siteStoredAsNewIsSelected() {
+    TempCatalogue catalogue;
+    for (const char* name : {"one", "two", "three"})
+        catalogue.AddSite(name);
+    QVERIFY(catalogue.EnterDir());
+    Program p;
+    QVERIFY(p.Show());
+    p.InEditor([&] {
+        QVERIFY(catalogue.Exec("DELETE FROM Web WHERE WebIndex = 2"));
+        p.Box("WebName")->setText("two again");
+        p.dialogs.QueueYes();
+        p.Click("Button4");
+    });
+    p.DoubleClick(1);
+    QVERIFY(!p.leftOpen);
+    QCOMPARE(p.Rows(), 3);
+    QCOMPARE(p.CurrentRow(), 2);
+    QVERIFY(p.Pane().startsWith("网站名称：two again\n"));
+}
+
+// Seen: the list failed on the damaged table, yet a new site was stored into it.
+void TestSiteCommands::damagedCatalogueIsNotWrittenTo() {
+    TempCatalogue catalogue;
+    QVERIFY2(catalogue.DamagedWebTable(), qPrintable(catalogue.LastError()));
+    const QByteArray damaged = catalogue.Bytes();
+    QVERIFY(catalogue.EnterDir());
+    {
+        Program p;
+        QVERIFY(p.Show());
+        QCOMPARE(p.dialogs.Informations().size(), 1);
+        QVERIFY(p.dialogs.Informations()[0].contains("sitemora-backup restore"));
+        p.dialogs.Clear();
+        bool shown = false;
+        p.InEditor([&] {
+            // Reading still works: the editor shows without a box.
+            shown = p.dialogs.Shown() == 0;
+            p.Box("WebName")->setText("lost");
+            p.note.Memo1->setPlainText("lost too");
+            p.Click("Button1");
+            p.Click("Button4");
+        });
+        p.New();
+        QVERIFY(shown);
+        QVERIFY(p.leftOpen);
+        QCOMPARE(p.dialogs.Informations(), (QStringList{"数据库打开失败", "数据库打开失败"}));
+    }
+    QVERIFY(catalogue.Bytes() == damaged);
 }
 
 QTEST_MAIN(TestSiteCommands)

@@ -182,7 +182,8 @@ void TFormMain::DBGridEh1DblClick() {
     if (formNote_->exec() != 1)
         return;
     RefreshSiteList();
-    ADOQuery1.Locate(QStringLiteral("WebIndex"), webIndex);
+    // A site another copy deleted meanwhile may have been stored again under a new index.
+    ADOQuery1.Locate(QStringLiteral("WebIndex"), formNote_->SavedIndex());
 }
 
 void TFormMain::ActionDeleteExecute() {
@@ -206,8 +207,13 @@ void TFormMain::ActionDeleteExecute() {
     if (!OpenQuery(site, QStringLiteral("Select * From Web Where WebIndex = ") + id, kOpenFailure,
                    action.Messages()))
         return;
-    if (site.RecordCount() == 0)
+    if (site.RecordCount() == 0) {
+        // Another copy deleted it after it was selected; the list still shows it.
+        action.Messages().Information(QStringLiteral("该网站已不存在"));
+        action.End();
+        RefreshSiteList();
         return;
+    }
     if (!OpenQuery(paragraphs, QStringLiteral("Select * From Content Where ContentWeb = ") + id,
                    kOpenFailure, action.Messages()))
         return;

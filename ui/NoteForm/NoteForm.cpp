@@ -29,6 +29,22 @@ const QString kPending = QStringLiteral("Select * From Content Where ContentWeb 
 const QString kSiteGone = QStringLiteral("该网站已不存在");
 const QString kSiteUnread = QStringLiteral("未能读取该网站的记录，不能保存");
 const QString kSaveTitle = QStringLiteral("保存确认");
+const QString kChanged = QStringLiteral("记录修改成功");
+
+QString ChangedMeanwhile(const QString& what) {
+    return QStringLiteral("以下内容在您编辑期间已被修改：%1。\n是否用您填写的内容覆盖？").arg(what);
+}
+
+// A paragraph is named to the user by its first line, as the list shows it.
+QString ParagraphName(const QString& text) {
+    static constexpr int kLongest = 30;
+    QString line = text.section(QLatin1Char('\n'), 0, 0);
+    if (line.endsWith(QLatin1Char('\r')))
+        line.chop(1);
+    if (line.size() > kLongest)
+        line = line.left(kLongest) + QStringLiteral("…");
+    return QStringLiteral("段落“%1”").arg(line);
+}
 
 QString SiteStatement(int webIndex) {
     return QStringLiteral("Select * From Web Where WebIndex = ") + QString::number(webIndex);
@@ -82,6 +98,8 @@ TFormNote::TFormNote(TShareDataModule* dataModule, QWidget* parent, DesktopOpene
     if (dataModule_) {
         dataModule_->Bind(ADOQuery1);
         pending_ = std::make_unique<PendingParagraphs>(dataModule_->ADOConnection1);
+        change_ = std::make_unique<ParagraphChange>(dataModule_->ADOConnection1, ADOQuery1,
+                                                    dataModule_->ADOQueryTemp);
     }
     DBGridEh1->SetQuery(&ADOQuery1,
                         {{kContentTxt, QStringLiteral("段落内容"), 100, QString(), true}});
@@ -130,6 +148,7 @@ void TFormNote::showEvent(QShowEvent* event) {
 void TFormNote::FormShow() {
     if (!dataModule_)
         return;
+    savedIndex_ = 0;
     if (EditIndex != 0) {
         siteRead_ = SiteRead::Unread;
         Query& site = dataModule_->ADOQueryTemp;
@@ -150,7 +169,8 @@ void TFormNote::FormShow() {
     } else {
         boxes_->Clear();
         siteRead_ = SiteRead::Read;
-        ClaimLeftBehind();
+        if (!ClaimLeftBehind())
+            return;
     }
     ui_->WebName->setFocus();
     LoadParagraphs();
@@ -158,21 +178,22 @@ void TFormNote::FormShow() {
 
 // Pending paragraphs left behind by an ended run go to the new-site editor that lists
 // them first, and become its own so that another copy's closing cannot delete them
-// from under it.
-void TFormNote::ClaimLeftBehind() {
+// from under it. False when that failed, which ends the showing.
+bool TFormNote::ClaimLeftBehind() {
     Query& leftBehind = dataModule_->ADOQueryTemp;
-    if (!OpenQuery(leftBehind, kPending + pending_->LeftBehindClause(), kOpenFailure, Messages()) ||
-        leftBehind.RecordCount() == 0)
-        return;
+    if (!OpenQuery(leftBehind, kPending + pending_->LeftBehindClause(), kOpenFailure, Messages()))
+        return false;
+    if (leftBehind.RecordCount() == 0)
+        return true;
     WriteAction action(dataModule_->ADOConnection1, Messages());
     QString error;
     if (!action.Begin())
-        return;
+        return false;
     if (!pending_->ClaimLeftBehind(&error)) {
         action.Messages().ErrorReport(error);
-        return;
+        return false;
     }
-    action.Commit();
+    return action.Commit();
 }
 
 void TFormNote::Button4Click() {
@@ -214,9 +235,7 @@ bool TFormNote::StoreSite() {
         if (!conflicts.empty()) {
             action.End();
             const bool overwrite = Messages().Confirm(
-                QStringLiteral("以下内容在您编辑期间已被修改：%1。\n是否用您填写的内容覆盖？")
-                    .arg(boxes_->Labels(conflicts).join(QStringLiteral("、"))),
-                kSaveTitle);
+                ChangedMeanwhile(boxes_->Labels(conflicts).join(QStringLiteral("、"))), kSaveTitle);
             for (int box : conflicts) {
                 if (overwrite) {
                     boxes_->Overwrite(box, site);
@@ -237,7 +256,8 @@ bool TFormNote::StoreSite() {
         }
         if (!action.Commit())
             return false;
-        Messages().Information(QStringLiteral("记录修改成功"));
+        savedIndex_ = EditIndex;
+        Messages().Information(kChanged);
         return true;
     }
 }
@@ -269,10 +289,13 @@ bool TFormNote::StoreNewSite(bool takeParagraphs) {
         action.Messages().ErrorReport(error);
         return false;
     }
-    if (takeParagraphs &&
-        !ReparentOrphans(site.AsInteger(QStringLiteral("WebIndex")), action.Messages()))
+    const qint64 webIndex = site.AsInteger(QStringLiteral("WebIndex"));
+    if (takeParagraphs && !ReparentOrphans(webIndex, action.Messages()))
         return false;
-    return action.Commit();
+    if (!action.Commit())
+        return false;
+    savedIndex_ = webIndex;
+    return true;
 }
 
 // Hands this copy's pending paragraphs, those the user saw listed, to the new site.
@@ -381,8 +404,10 @@ bool TFormNote::HasCurrentParagraph() const {
 }
 
 void TFormNote::ADOQuery1AfterScroll() {
-    if (HasCurrentParagraph())
-        SetMemoText(ADOQuery1.AsString(kContentTxt));
+    if (!HasCurrentParagraph())
+        return;
+    SetMemoText(ADOQuery1.AsString(kContentTxt));
+    paragraphShown_ = memoShown_;
 }
 
 // The paragraph is stored only under a site that exists, checked in the same change,
@@ -424,21 +449,50 @@ void TFormNote::Button1Click() {
         LoadParagraphs();
 }
 
+// Only a text the user changed is stored, so an untouched paragraph neither overwrites
+// what another running copy stored meanwhile nor gains a value it never had. Where that
+// copy changed it too, the user decides, with the file unlocked, as for the site's boxes.
 void TFormNote::Button2Click() {
     if (!HasCurrentParagraph())
         return;
-    const QString text = MemoText(false);
-    ADOQuery1.Edit();
-    ADOQuery1.SetField(kContentTxt, text);
-    QString error;
-    if (!ADOQuery1.Post(&error)) {
-        ADOQuery1.Cancel();
-        Messages().ErrorReport(error);
+    if (ShownMemoText() == paragraphShown_) {
+        Messages().Information(kChanged);
         return;
     }
-    memoSource_ = text;
-    memoShown_ = ShownMemoText();
-    Messages().Information(QStringLiteral("记录修改成功"));
+    const QString text = MemoText(false);
+    const QString listed = ADOQuery1.AsString(kContentTxt);
+    QString expected = listed;
+    for (;;) {
+        QString stored;
+        switch (change_->Store(expected, text, Messages(), &stored)) {
+        case ParagraphChange::Outcome::Failed:
+            return;
+        case ParagraphChange::Outcome::Gone:
+            Messages().Information(QStringLiteral("该段落已不存在，修改未保存"));
+            return;
+        case ParagraphChange::Outcome::ChangedElsewhere:
+            if (!Messages().Confirm(ChangedMeanwhile(ParagraphName(listed)), kSaveTitle)) {
+                KeepStoredParagraph(ADOQuery1.AsInteger(kContentIndex));
+                Messages().Information(kChanged);
+                return;
+            }
+            expected = stored;
+            continue;
+        case ParagraphChange::Outcome::Stored:
+            memoSource_ = text;
+            memoShown_ = ShownMemoText();
+            paragraphShown_ = memoShown_;
+            Messages().Information(kChanged);
+            return;
+        }
+    }
+}
+
+// The user kept what another copy stored: the list and the text area show that text.
+void TFormNote::KeepStoredParagraph(qint64 contentIndex) {
+    LoadParagraphs();
+    if (ADOQuery1.Active())
+        ADOQuery1.Locate(kContentIndex, contentIndex);
 }
 
 void TFormNote::Button3Click() {

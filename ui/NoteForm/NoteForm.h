@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ParagraphChange.h"
 #include "PendingParagraphs.h"
 #include "Query.h"
 
@@ -37,6 +38,9 @@ public:
 
     // The WebIndex of the site being edited; 0 for a new site.
     int EditIndex = 0;
+    // The WebIndex under which the last OK stored the site: EditIndex, unless the site had
+    // been deleted meanwhile and was stored as a new one.
+    qint64 SavedIndex() const { return savedIndex_; }
 
     void LoadParagraphs();
 
@@ -74,12 +78,13 @@ private:
     bool StoreNewSite(bool takeParagraphs);
     bool OfferAsNewSite();
     bool ReparentOrphans(qint64 webIndex, Dialogs& messages);
-    void ClaimLeftBehind();
+    bool ClaimLeftBehind();
     bool HasCurrentParagraph() const;
     void OpenAddress(const QLineEdit* box);
     void SetMemoText(const QString& text);
     QString ShownMemoText() const;
     QString MemoText(bool newParagraph) const;
+    void KeepStoredParagraph(qint64 contentIndex);
     Dialogs& Messages() const;
 
     std::unique_ptr<Ui::TFormNote> ui_;
@@ -88,9 +93,14 @@ private:
     DesktopOpener* opener_;
     std::unique_ptr<SiteBoxes> boxes_;
     std::unique_ptr<PendingParagraphs> pending_;
+    std::unique_ptr<ParagraphChange> change_;
     SiteRead siteRead_ = SiteRead::Unread;
+    qint64 savedIndex_ = 0;
     // The paragraph text last put into Memo1 and how Memo1 showed it: the text box
     // turns every line break into LF, so an untouched text is written back as it came.
     QString memoSource_;
     QString memoShown_;
+    // How Memo1 showed the current paragraph when it was read or last stored: "修改"
+    // stores nothing while the text area still shows exactly that.
+    QString paragraphShown_;
 };
