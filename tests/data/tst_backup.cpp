@@ -182,7 +182,8 @@ void TestBackup::firstChangeOfTheRunWaitsForTheCopy() {
     {
         StartupBackup backup(catalogue.Path());
         Connection connection(catalogue.Path());
-        connection.SetBeforeFirstWrite([&backup] { backup.WaitForCopy(); });
+        connection.SetBeforeFirstWrite(
+            [&backup](int waitMs) { return backup.WaitForCopy(waitMs); });
         backup.Start();
         Query query;
         query.SetConnection(&connection);
@@ -207,7 +208,10 @@ void TestBackup::onlyWritesWakeTheFirstWriteHook() {
     Fill(catalogue);
     Connection connection(catalogue.Path());
     int calls = 0;
-    connection.SetBeforeFirstWrite([&calls] { ++calls; });
+    connection.SetBeforeFirstWrite([&calls](int) {
+        ++calls;
+        return true;
+    });
     Query query;
     query.SetConnection(&connection);
     query.SetSql(QStringLiteral("Select * From Web Where (WebIndex > 0) And (InStr(WebName,'S')) "
@@ -356,9 +360,7 @@ void TestBackup::backupWhileAnotherConnectionWritesIsConsistent() {
     Backup::Result result = Backup::Result::Failed;
     QString error;
     std::thread copier([&] {
-        Backup::Options options;
-        options.pagesPerStep = 1;
-        result = Backup::Make(catalogue.Path(), options, nullptr, &error);
+        result = Backup::Make(catalogue.Path(), Backup::Options(), nullptr, &error);
         done = true;
     });
     // Each transaction adds a site with its paragraph: a copy of any one moment holds both
