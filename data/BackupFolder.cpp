@@ -139,8 +139,8 @@ bool Lock::Acquire(const QString& folder, int timeoutMs, const std::atomic<bool>
         if (cancel && cancel->load())
             return Fail(error, QStringLiteral("stopped while another backup was being made"));
         if (std::chrono::steady_clock::now() >= deadline)
-            return Fail(error, QStringLiteral("another backup or restore of it was still running "
-                                              "after %1 s")
+            return Fail(error, QStringLiteral("another backup or restore still held %1 after %2 s")
+                                   .arg(folder)
                                    .arg(timeoutMs / 1000.0));
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
