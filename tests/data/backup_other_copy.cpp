@@ -1,8 +1,10 @@
 // Another running copy of the program, as the backup tests need one: a process of its own,
 // so that its locks and SQLite's view of them are not shared with the test's.
-//   other_copy writable PATH  exits 1 when a store could begin at once, 0 when the file is taken
-//   other_copy store-after-wait PATH  reads until another process waits to write, then
-//       stores as fast as it can until standard input closes, printing each stored name
+//   backup_other_copy writable PATH
+//       exits 1 when a store could begin at once, 0 when the file is taken
+//   backup_other_copy store-after-wait PATH
+//       reads until another process waits to write, then stores as fast as it can until
+//       standard input closes, printing the name of each site it stored
 #include <sqlite3.h>
 
 #include <chrono>
