@@ -51,8 +51,8 @@ inline Backup::Result MakeNow(const QString& catalogue, bool onlyIfChanged = tru
     return Backup::Make(catalogue, options, nullptr, error);
 }
 
-// A site with its paragraphs in every kind of text, and pages enough that a copy in
-// small steps takes many of them.
+// A site with its paragraphs in every kind of text, and as many pages as the test needs
+// the copy to span.
 inline void Fill(TempCatalogue& catalogue, int paragraphs = 3) {
     const qint64 site = catalogue.AddSite(QStringLiteral("网站一"), QStringLiteral("http://a.cn/"));
     catalogue.AddSite(QStringLiteral("Second"));
