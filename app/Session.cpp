@@ -10,7 +10,8 @@ Session::Session(Dialogs& dialogs, DesktopOpener& desktopOpener)
       formNote_(&shareDataModule_, &formMain_, &desktopOpener), formSearch_(&formMain_) {
     formMain_.AttachDataModule(&shareDataModule_);
     formMain_.AttachForms(&formNote_, &formSearch_);
-    shareDataModule_.ADOConnection1.SetBeforeFirstWrite([this] { backup_.WaitForCopy(); });
+    shareDataModule_.ADOConnection1.SetBeforeFirstWrite(
+        [this](int waitMs) { return backup_.WaitForCopy(waitMs); });
     formMain_.installEventFilter(this);
 }
 

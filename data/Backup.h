@@ -39,13 +39,14 @@ qint64 CountSites(const QString& path, QString* error);
 
 enum class Result { Written, Unchanged, NoCatalogue, Failed };
 
+// How long a backup or restore waits for another one of the same catalogue to finish.
+inline constexpr int kFolderWaitMs = 30000;
+
 struct Options {
     int keep = kDefaultKeep;
     // Skip the copy when the catalogue has not changed since the newest backup was made.
     bool onlyIfChanged = true;
-    // The catalogue is read one step at a time and unlocked in between, so another
-    // running copy never waits long to write.
-    int pagesPerStep = 256;
+    int folderWaitMs = kFolderWaitMs;
     // Set from another thread to give up; nothing is left behind.
     const std::atomic<bool>* cancel = nullptr;
     // Called once, as soon as the catalogue is no longer being read (whatever the result).
@@ -53,8 +54,10 @@ struct Options {
 };
 
 // Writes a backup of `catalogue` when it is needed, then removes the oldest beyond
-// `options.keep`. The catalogue is only read; on any failure it and the existing backups
-// stay as they were. `*name` is the new backup's name when Written.
+// `options.keep`. The catalogue is only read, and held against writers only while its
+// bytes are copied; the copy is checked and published after that. On any failure the
+// catalogue and the existing backups stay as they were. `*name` is the new backup's name
+// when Written.
 Result Make(const QString& catalogue, const Options& options, QString* name, QString* error);
 
 // Replaces the catalogue by the backup `name`, after backing up the catalogue as it is

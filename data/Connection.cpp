@@ -32,13 +32,10 @@ int Connection::OnBusy(void* self, int attempt) {
         return 0;
     if (attempt == 0) {
         connection->waitClock_.start();
-        // Only a wait inside a scope has an end that someone will report.
-        if (!connection->waiting_ && connection->scopes_ > 0) {
-            connection->waiting_ = true;
-            emit connection->WaitStarted();
-        }
+        connection->ShowWait();
     }
-    const qint64 left = connection->busyTimeoutMs_ - connection->waitClock_.elapsed();
+    const qint64 left =
+        connection->busyTimeoutMs_ - connection->hookWaitedMs_ - connection->waitClock_.elapsed();
     if (left <= 0)
         return 0;
     const int delay = kDelaysMs[std::min<int>(attempt, std::size(kDelaysMs) - 1)];
@@ -46,7 +43,15 @@ int Connection::OnBusy(void* self, int attempt) {
     return 1;
 }
 
-void Connection::SetBeforeFirstWrite(std::function<void()> hook) {
+void Connection::ShowWait() {
+    // Only a wait inside a scope has an end that someone will report.
+    if (!waiting_ && scopes_ > 0) {
+        waiting_ = true;
+        emit WaitStarted();
+    }
+}
+
+void Connection::SetBeforeFirstWrite(std::function<bool(int)> hook) {
     beforeFirstWrite_ = std::move(hook);
 }
 
@@ -115,8 +120,8 @@ int Connection::Authorize(void* self, int action, const char* table, const char*
         [[fallthrough]];
     case SQLITE_TRANSACTION:
     case SQLITE_SAVEPOINT:
-        if (connection->beforeFirstWrite_)
-            std::exchange(connection->beforeFirstWrite_, nullptr)();
+        if (connection->beforeFirstWrite_ && !connection->RunBeforeFirstWrite())
+            return SQLITE_DENY;
         break;
     default:
         break;
@@ -124,9 +129,26 @@ int Connection::Authorize(void* self, int action, const char* table, const char*
     return SQLITE_OK;
 }
 
+// Asked first without waiting, so that the busy cursor shows only when there is a wait.
+bool Connection::RunBeforeFirstWrite() {
+    std::function<bool(int)> hook = std::exchange(beforeFirstWrite_, nullptr);
+    bool done = hook(0);
+    if (!done) {
+        ShowWait();
+        QElapsedTimer clock;
+        clock.start();
+        done = hook(static_cast<int>(std::max<qint64>(0, busyTimeoutMs_ - hookWaitedMs_)));
+        if (scopes_ > 0)
+            hookWaitedMs_ += clock.elapsed();
+    }
+    if (!done)
+        beforeFirstWrite_ = std::move(hook);
+    return done;
+}
+
 Connection::WaitScope::WaitScope(Connection* connection) : connection_(connection) {
-    if (connection_)
-        ++connection_->scopes_;
+    if (connection_ && connection_->scopes_++ == 0)
+        connection_->hookWaitedMs_ = 0;
 }
 
 Connection::WaitScope::~WaitScope() {

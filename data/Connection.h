@@ -44,9 +44,13 @@ public:
     int BusyTimeout() const { return busyTimeoutMs_; }
     void SetBusyTimeout(int milliseconds) { busyTimeoutMs_ = milliseconds; }
 
-    // Runs `hook` once, just before the first statement of this run that may change the
-    // file is prepared (a row stored or deleted, a transaction begun).
-    void SetBeforeFirstWrite(std::function<void()> hook);
+    // Runs `hook` just before the first statement of this run that may change the file is
+    // prepared (a row stored or deleted, a transaction begun). The hook may wait, for at
+    // most the milliseconds it is given, and returns whether what it waited for is done;
+    // if not, that statement fails and the next one that writes runs the hook again. Its
+    // wait shows and counts as the statement's wait for the file: SQLite's lock wait gets
+    // what is left of the one budget.
+    void SetBeforeFirstWrite(std::function<bool(int waitMs)> hook);
 
     // Called right after a call into SQLite on this connection failed. When SQLite found
     // the catalogue's own tables damaged, nothing is written to the file for the rest of
@@ -97,15 +101,19 @@ private:
     static int Authorize(void* self, int action, const char* table, const char*, const char*,
                          const char*);
     static int OnBusy(void* self, int attempt);
+    bool RunBeforeFirstWrite();
+    void ShowWait();
 
     QString fileName_;
     sqlite3* db_ = nullptr;
     quint64 generation_ = 0;
     int busyTimeoutMs_ = kBusyTimeoutMs;
-    std::function<void()> beforeFirstWrite_;
+    std::function<bool(int)> beforeFirstWrite_;
     bool damaged_ = false;
     bool damageTold_ = false;
     int scopes_ = 0;
+    // What the outermost scope has spent waiting in the before-first-write hook.
+    qint64 hookWaitedMs_ = 0;
     bool waiting_ = false;
     bool noWait_ = false;
     QElapsedTimer waitClock_;

@@ -2,6 +2,7 @@
 
 #include "Backup.h"
 
+#include <chrono>
 #include <cstdio>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -22,9 +23,10 @@ void StartupBackup::Start() {
     thread_ = std::thread([this] { Run(); });
 }
 
-void StartupBackup::WaitForCopy() {
+bool StartupBackup::WaitForCopy(int timeoutMs) {
     std::unique_lock lock(mutex_);
-    releasedChanged_.wait(lock, [this] { return released_; });
+    return releasedChanged_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                     [this] { return released_; });
 }
 
 void StartupBackup::Released() {

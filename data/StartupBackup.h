@@ -9,8 +9,9 @@
 
 // The backup made at every start, on a thread of its own so that the window appears as
 // fast as without it. Nothing the run changes may reach the catalogue while it is being
-// copied: the first change waits for WaitForCopy. Why a backup could not be made is said
-// once on standard error; the program goes on, and the next start tries again.
+// copied: the first change waits for WaitForCopy, as long as it would for a lock. Why a backup
+// could not be made is said once on standard error; the program goes on, and the next start tries
+// again.
 class StartupBackup {
 public:
     explicit StartupBackup(QString catalogue);
@@ -20,8 +21,9 @@ public:
     StartupBackup& operator=(const StartupBackup&) = delete;
 
     void Start();
-    // Returns once the catalogue is no longer being read by the copy (at once when none runs).
-    void WaitForCopy();
+    // Whether the catalogue is no longer being read by the copy: at once when none runs,
+    // else once it is done or `timeoutMs` have passed.
+    bool WaitForCopy(int timeoutMs);
 
 private:
     void Run();

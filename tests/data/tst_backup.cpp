@@ -1,4 +1,5 @@
 #include "Backup.h"
+#include "BackupTesting.h"
 #include "Connection.h"
 #include "Query.h"
 #include "StartupBackup.h"
@@ -20,36 +21,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 namespace {
-
-// Every row a statement gives, every column as text with NULL told apart.
-QStringList Rows(const QString& path, const QByteArray& sql) {
-    sqlite3* db = nullptr;
-    sqlite3_stmt* st = nullptr;
-    QStringList rows;
-    sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
-    if (sqlite3_prepare_v2(db, sql.constData(), -1, &st, nullptr) == SQLITE_OK)
-        while (sqlite3_step(st) == SQLITE_ROW) {
-            QStringList cells;
-            for (int c = 0; c < sqlite3_column_count(st); ++c)
-                cells << (sqlite3_column_type(st, c) == SQLITE_NULL
-                              ? QStringLiteral("<null>")
-                              : QString::fromUtf8(
-                                    reinterpret_cast<const char*>(sqlite3_column_text(st, c))));
-            rows << cells.join(QLatin1Char('|'));
-        }
-    sqlite3_finalize(st);
-    sqlite3_close(db);
-    return rows;
-}
-
-QStringList Contents(const QString& path) {
-    return Rows(path, "SELECT * FROM Web ORDER BY 1") +
-           Rows(path, "SELECT * FROM Content ORDER BY 1") +
-           Rows(path, "SELECT * FROM sqlite_sequence ORDER BY 1");
-}
 
 QByteArray Hash(const QString& path) {
     QFile file(path);
@@ -58,43 +34,9 @@ QByteArray Hash(const QString& path) {
                : QByteArray();
 }
 
-QStringList Listing(const QString& dir) {
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-}
-
 int Mode(const QString& path) {
     struct stat info {};
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
-}
-
-Backup::Result MakeNow(const QString& catalogue, bool onlyIfChanged = true,
-                       QString* error = nullptr, int keep = Backup::kDefaultKeep) {
-    Backup::Options options;
-    options.onlyIfChanged = onlyIfChanged;
-    options.keep = keep;
-    return Backup::Make(catalogue, options, nullptr, error);
-}
-
-// A site with its paragraphs in every kind of text, and pages enough that a copy in
-// small steps takes many of them.
-void Fill(TempCatalogue& catalogue, int paragraphs = 3) {
-    const qint64 site = catalogue.AddSite(QStringLiteral("网站一"), QStringLiteral("http://a.cn/"));
-    catalogue.AddSite(QStringLiteral("Second"));
-    // One statement: a commit per paragraph would cost a flush to disk each.
-    catalogue.Exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
-                                  "WHERE i < ?) INSERT INTO Content (ContentWeb, ContentTxt) "
-                                  "SELECT ?, '第' || i || '段 😀' || char(13, 10) || "
-                                  "printf('%.900c', 'x') FROM n"),
-                   {paragraphs, site});
-}
-
-// A filled catalogue with one backup; returns the backup's name.
-QString FilledAndBackedUp(TempCatalogue& catalogue, QStringList* contents) {
-    Fill(catalogue);
-    if (!catalogue.IsValid() || MakeNow(catalogue.Path()) != Backup::Result::Written)
-        return {};
-    *contents = Contents(catalogue.Path());
-    return Backup::List(catalogue.Path()).first().name;
 }
 
 } // namespace
@@ -172,17 +114,25 @@ void TestBackup::firstChangeOfTheRunWaitsForTheCopy() {
     Fill(catalogue);
     const QString folder = Backup::FolderOf(catalogue.Path());
     QVERIFY(QDir().mkdir(folder));
-    // Another copy's backup holds the folder for a while, so ours copies late.
+    // Another copy's backup holds the folder while it checks and publishes its copy. Ours
+    // copies meanwhile, and the first change waits for that copy alone. Should it wait for
+    // the folder after all, it gets the folder back in the end rather than hang.
     const int held = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
     QVERIFY(held >= 0 && ::flock(held, LOCK_EX) == 0);
-    std::thread release([held] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::mutex mutex;
+    std::condition_variable posted;
+    bool done = false;
+    bool heldThroughout = false;
+    std::thread other([&] {
+        std::unique_lock lock(mutex);
+        heldThroughout = posted.wait_for(lock, std::chrono::seconds(10), [&] { return done; });
         ::close(held);
     });
     {
         StartupBackup backup(catalogue.Path());
         Connection connection(catalogue.Path());
-        connection.SetBeforeFirstWrite([&backup] { backup.WaitForCopy(); });
+        connection.SetBeforeFirstWrite(
+            [&backup](int waitMs) { return backup.WaitForCopy(waitMs); });
         backup.Start();
         Query query;
         query.SetConnection(&connection);
@@ -191,10 +141,17 @@ void TestBackup::firstChangeOfTheRunWaitsForTheCopy() {
         query.Append();
         query.SetField(QStringLiteral("WebName"), QStringLiteral("made in this run"));
         QString error;
-        QVERIFY2(query.Post(&error), qPrintable(error));
+        const bool stored = query.Post(&error);
+        {
+            const std::lock_guard lock(mutex);
+            done = true;
+        }
+        posted.notify_one();
+        other.join();
+        QVERIFY2(stored, qPrintable(error));
+        QVERIFY(heldThroughout);
         QTRY_COMPARE(Backup::List(catalogue.Path()).size(), 1);
     }
-    release.join();
     const QList<Backup::Entry> entries = Backup::List(catalogue.Path());
     QCOMPARE(entries.size(), 1);
     QCOMPARE(Rows(entries[0].path, "SELECT * FROM Web").size(), 2);
@@ -207,7 +164,10 @@ void TestBackup::onlyWritesWakeTheFirstWriteHook() {
     Fill(catalogue);
     Connection connection(catalogue.Path());
     int calls = 0;
-    connection.SetBeforeFirstWrite([&calls] { ++calls; });
+    connection.SetBeforeFirstWrite([&calls](int) {
+        ++calls;
+        return true;
+    });
     Query query;
     query.SetConnection(&connection);
     query.SetSql(QStringLiteral("Select * From Web Where (WebIndex > 0) And (InStr(WebName,'S')) "
@@ -356,9 +316,7 @@ void TestBackup::backupWhileAnotherConnectionWritesIsConsistent() {
     Backup::Result result = Backup::Result::Failed;
     QString error;
     std::thread copier([&] {
-        Backup::Options options;
-        options.pagesPerStep = 1;
-        result = Backup::Make(catalogue.Path(), options, nullptr, &error);
+        result = Backup::Make(catalogue.Path(), Backup::Options(), nullptr, &error);
         done = true;
     });
     // Each transaction adds a site with its paragraph: a copy of any one moment holds both

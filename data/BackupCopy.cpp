@@ -1,0 +1,343 @@
+#include "BackupCopy.h"
+
+#include "BackupErrors.h"
+#include "Catalogue.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <memory>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace Backup::Copy {
+
+namespace {
+
+// Another copy of the program that waits to store gets the file back well inside its own
+// lock wait; it then waits this long at most for the copy.
+constexpr int kMaxHoldMs = 2000;
+// A writer that keeps coming back whenever the copy has held the file that long wins in
+// the end: the backup is given up rather than tried for ever.
+constexpr int kMaxAttempts = 5;
+constexpr int kChunk = 1 << 20;
+// Another running copy that writes restarts SQLite's online backup from its first page.
+constexpr int kMaxRestarts = 20;
+
+bool Cancelled(const std::atomic<bool>* cancel) {
+    return cancel && cancel->load();
+}
+
+sqlite3_file* FileOf(sqlite3* db) {
+    sqlite3_file* file = nullptr;
+    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file ||
+        !file->pMethods)
+        return nullptr;
+    return file;
+}
+
+// Whether a connection elsewhere holds the write lock: a writer that will soon wait for
+// the read lock to go.
+bool WriterWaits(sqlite3_file* file) {
+    int reserved = 0;
+    return file->pMethods->xCheckReservedLock(file, &reserved) == SQLITE_OK && reserved != 0;
+}
+
+void WaitWhileWriting(sqlite3* db, const std::atomic<bool>* cancel) {
+    sqlite3_file* file = FileOf(db);
+    QElapsedTimer clock;
+    clock.start();
+    while (file && WriterWaits(file) && !Cancelled(cancel) &&
+           clock.elapsed() < Catalogue::kBusyTimeoutMs)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+// SQLite's read lock, held from Take until the object goes. BEGIN alone takes no lock:
+// reading the schema does.
+class ReadLock {
+public:
+    explicit ReadLock(sqlite3* db) : db_(db) {}
+    ~ReadLock() { Release(); }
+    ReadLock(const ReadLock&) = delete;
+    ReadLock& operator=(const ReadLock&) = delete;
+
+    bool Take(QString* error) {
+        held_ = sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
+        if (held_ && sqlite3_exec(db_, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr,
+                                  nullptr) == SQLITE_OK)
+            return true;
+        const QString failure = ErrorOf(db_);
+        Release();
+        return Fail(error, failure);
+    }
+    void Release() {
+        if (std::exchange(held_, false))
+            sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+    }
+
+private:
+    sqlite3* db_;
+    bool held_ = false;
+};
+
+quint32 BigEndian(const unsigned char* bytes) {
+    return quint32(bytes[0]) << 24 | quint32(bytes[1]) << 16 | quint32(bytes[2]) << 8 | bytes[3];
+}
+
+// Cheap evidence of the catalogue's state: which file it is, its size and modification
+// time, and its header, whose change counter grows with every committed transaction.
+// Were a write-ahead log ever used, it would hold changes the main file does not show
+// yet, so its size and time count too. stat() opens nothing, so it leaves locks alone.
+bool Fingerprint(const QString& path, sqlite3* db, QByteArray* header, QByteArray* out,
+                 QString* error) {
+    const QByteArray file = QFile::encodeName(path);
+    struct stat info {};
+    if (::stat(file.constData(), &info) != 0)
+        return Fail(error, QStringLiteral("cannot read %1: %2").arg(path, SystemError()));
+    header->resize(100);
+    if (!ReadFile(db, header->data(), int(header->size()), 0, error))
+        return false;
+    auto stamp = [](const struct stat& s) {
+        return QByteArray::number(qint64(s.st_size)) + ':' +
+               QByteArray::number(qint64(s.st_mtim.tv_sec)) + '.' +
+               QByteArray::number(qint64(s.st_mtim.tv_nsec));
+    };
+    *out = QByteArray::number(quint64(info.st_dev)) + ':' +
+           QByteArray::number(quint64(info.st_ino)) + ':' + stamp(info) + ':' + header->toHex();
+    struct stat wal {};
+    if (::stat((file + "-wal").constData(), &wal) == 0)
+        *out += ":wal:" + stamp(wal);
+    return true;
+}
+
+bool WriteAll(int fd, const char* bytes, qint64 size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, bytes, static_cast<size_t>(size));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes += n;
+        size -= n;
+    }
+    return true;
+}
+
+enum class Step { Done, GaveWay, Failed };
+
+// Copies the main file whole, read through SQLite's own descriptor of it.
+Step CopyBytes(sqlite3* db, int fd, const std::atomic<bool>* cancel, QString* error) {
+    sqlite3_file* file = FileOf(db);
+    sqlite3_int64 size = 0;
+    if (!file || file->pMethods->xFileSize(file, &size) != SQLITE_OK) {
+        Fail(error, QStringLiteral("cannot tell its size"));
+        return Step::Failed;
+    }
+    std::vector<char> buffer(kChunk);
+    QElapsedTimer held;
+    held.start();
+    for (sqlite3_int64 offset = 0; offset < size;) {
+        const int n = static_cast<int>(std::min<sqlite3_int64>(kChunk, size - offset));
+        if (file->pMethods->xRead(file, buffer.data(), n, offset) != SQLITE_OK) {
+            Fail(error, QStringLiteral("cannot read it"));
+            return Step::Failed;
+        }
+        if (!WriteAll(fd, buffer.data(), n)) {
+            Fail(error, SystemError());
+            return Step::Failed;
+        }
+        offset += n;
+        if (Cancelled(cancel)) {
+            Fail(error, QStringLiteral("stopped before the copy was complete"));
+            return Step::Failed;
+        }
+        if (held.elapsed() > kMaxHoldMs && WriterWaits(file))
+            return Step::GaveWay;
+    }
+    return Step::Done;
+}
+
+// A new file beside `target`, named so that RemoveLeftovers knows it and locked so that
+// it leaves it alone while it is written.
+bool CreateLocked(const QString& target, Taken* taken, QString* error) {
+    const QFileInfo info(target);
+    QByteArray pattern =
+        QFile::encodeName(info.dir().filePath(QStringLiteral(".%1.XXXXXX").arg(info.fileName())));
+    // mkstemp creates the file with mode 0600: a copy holds the catalogue's passwords.
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0)
+        return Fail(error, SystemError());
+    taken->fd = fd;
+    taken->temp = QFile::decodeName(pattern);
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return Fail(error, SystemError());
+    return true;
+}
+
+int Interrupt(void* cancel) {
+    return Cancelled(static_cast<const std::atomic<bool>*>(cancel)) ? 1 : 0;
+}
+
+} // namespace
+
+bool ReadFile(sqlite3* db, void* bytes, int count, qint64 offset, QString* error) {
+    sqlite3_file* file = FileOf(db);
+    if (file && file->pMethods->xRead(file, bytes, count, offset) == SQLITE_OK)
+        return true;
+    return Fail(error, QStringLiteral("cannot read the file's header"));
+}
+
+bool ChangeCounter(sqlite3* db, bool takeLock, quint32* counter, QString* error) {
+    ReadLock lock(db);
+    unsigned char bytes[4] = {};
+    if ((takeLock && !lock.Take(error)) || !ReadFile(db, bytes, sizeof bytes, 24, error))
+        return false;
+    *counter = BigEndian(bytes);
+    return true;
+}
+
+Outcome Take(const QString& catalogue, const QString& target,
+             const std::function<bool(const QByteArray&)>& unchanged,
+             const std::atomic<bool>* cancel, Taken* taken, QString* error) {
+    sqlite3* db = nullptr;
+    // Read-write, so that SQLite can roll back what a crashed writer left half done.
+    if (!Catalogue::OpenExisting(catalogue, Catalogue::Access::ReadWrite, &db, error))
+        return Outcome::Failed;
+    const std::unique_ptr<sqlite3, int (*)(sqlite3*)> closeDb(db, sqlite3_close);
+    if (!CreateLocked(target, taken, error)) {
+        Discard(taken);
+        return Outcome::Failed;
+    }
+    const auto failed = [&] {
+        Discard(taken);
+        return Outcome::Failed;
+    };
+    for (int attempt = 1;; ++attempt) {
+        ReadLock lock(db);
+        QByteArray header;
+        if (!lock.Take(error) || !Fingerprint(catalogue, db, &header, &taken->fingerprint, error))
+            return failed();
+        if (unchanged && unchanged(taken->fingerprint)) {
+            Discard(taken);
+            return Outcome::Unchanged;
+        }
+        // In write-ahead mode the main file alone lacks the newest changes: SQLite copies
+        // such a file page by page instead.
+        if (header[18] == 2) {
+            lock.Release();
+            return CopyInSteps(db, taken->temp, 256, cancel, error) ? Outcome::Copied : failed();
+        }
+        switch (CopyBytes(db, taken->fd, cancel, error)) {
+        case Step::Done:
+            return Outcome::Copied;
+        case Step::Failed:
+            return failed();
+        case Step::GaveWay:
+            break;
+        }
+        lock.Release();
+        if (attempt == kMaxAttempts) {
+            Fail(error, QStringLiteral("another program kept writing to it while it was copied"));
+            return failed();
+        }
+        WaitWhileWriting(db, cancel);
+        if (::ftruncate(taken->fd, 0) != 0 || ::lseek(taken->fd, 0, SEEK_SET) != 0) {
+            Fail(error, SystemError());
+            return failed();
+        }
+    }
+}
+
+void Discard(Taken* taken) {
+    if (taken->fd >= 0)
+        ::close(taken->fd);
+    taken->fd = -1;
+    if (!taken->temp.isEmpty())
+        QFile::remove(taken->temp);
+    taken->temp.clear();
+}
+
+bool QuickCheck(sqlite3* db, const std::atomic<bool>* cancel, QString* error) {
+    sqlite3_progress_handler(db, 10000, cancel ? Interrupt : nullptr,
+                             const_cast<std::atomic<bool>*>(cancel));
+    sqlite3_stmt* statement = nullptr;
+    int rc = sqlite3_prepare_v2(db, "PRAGMA quick_check(1)", -1, &statement, nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_step(statement);
+    const QString verdict =
+        rc == SQLITE_ROW
+            ? QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)))
+            : ErrorOf(db);
+    sqlite3_finalize(statement);
+    sqlite3_progress_handler(db, 0, nullptr, nullptr);
+    if (rc == SQLITE_ROW && verdict == QLatin1String("ok"))
+        return true;
+    return Fail(error, verdict);
+}
+
+bool Check(const QString& path, const std::atomic<bool>* cancel, QString* error) {
+    sqlite3* copy = nullptr;
+    bool ok = sqlite3_open_v2(QFile::encodeName(path).constData(), &copy, SQLITE_OPEN_READONLY,
+                              nullptr) == SQLITE_OK;
+    if (!ok)
+        Fail(error, ErrorOf(copy));
+    ok = ok && QuickCheck(copy, cancel, error);
+    sqlite3_close(copy);
+    return ok;
+}
+
+bool CopyInSteps(sqlite3* source, const QString& destPath, int pagesPerStep,
+                 const std::atomic<bool>* cancel, QString* error) {
+    sqlite3* dest = nullptr;
+    int rc = sqlite3_open_v2(QFile::encodeName(destPath).constData(), &dest, SQLITE_OPEN_READWRITE,
+                             nullptr);
+    // A failed copy is thrown away whole, so it needs no journal; SQLite still flushes it
+    // to disk when the last step commits.
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(dest, "PRAGMA journal_mode = OFF", nullptr, nullptr, nullptr);
+    sqlite3_backup* backup =
+        rc == SQLITE_OK ? sqlite3_backup_init(dest, "main", source, "main") : nullptr;
+    QString failure = backup ? QString() : ErrorOf(dest);
+    int remaining = INT_MAX;
+    int restarts = 0;
+    while (backup) {
+        rc = sqlite3_backup_step(backup, pagesPerStep);
+        if (rc == SQLITE_DONE)
+            break;
+        if (rc != SQLITE_OK) {
+            // The source's busy handler has already waited its time.
+            failure = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED
+                          ? QStringLiteral("the catalogue stayed locked by another program")
+                          : ErrorOf(dest);
+            break;
+        }
+        const int left = sqlite3_backup_remaining(backup);
+        if (left > remaining && ++restarts > kMaxRestarts) {
+            failure = QStringLiteral("the catalogue kept changing while it was copied");
+            break;
+        }
+        remaining = left;
+        if (Cancelled(cancel)) {
+            failure = QStringLiteral("stopped before the copy was complete");
+            break;
+        }
+        // Let a writer that waits for the file have it between two steps.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (backup && sqlite3_backup_finish(backup) != SQLITE_OK && failure.isEmpty())
+        failure = ErrorOf(dest);
+    sqlite3_close(dest);
+    return failure.isEmpty() || Fail(error, failure);
+}
+
+} // namespace Backup::Copy
