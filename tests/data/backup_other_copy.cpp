@@ -28,14 +28,21 @@ sqlite3* Open(const char* path) {
     return db;
 }
 
-// Whether another process holds SQLite's pending lock: it waits to write the file.
-bool AnotherWaitsToWrite(int fd) {
+bool LockedByAnother(int fd, off_t byte) {
     struct flock lock = {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
-    lock.l_start = 0x40000000;
+    lock.l_start = byte;
     lock.l_len = 1;
     return ::fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+}
+
+// Whether another process holds SQLite's reserved and pending locks together: it has
+// begun to write and waits for readers to go. The pending lock alone is also taken for
+// a moment by every reader on its way to its shared lock.
+bool AnotherWaitsToWrite(int fd) {
+    constexpr off_t kPendingByte = 0x40000000;
+    return LockedByAnother(fd, kPendingByte + 1) && LockedByAnother(fd, kPendingByte);
 }
 
 bool InputClosed() {
@@ -70,6 +77,8 @@ int StoreAfterWait(const char* path) {
             Exec(writer, "ROLLBACK");
         }
     }
+    sqlite3_close(writer);
+    sqlite3_close(reader);
     return 0;
 }
 
@@ -78,7 +87,9 @@ int StoreAfterWait(const char* path) {
 int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "writable") == 0) {
         sqlite3* db = Open(argv[2]);
-        return Exec(db, "BEGIN IMMEDIATE") == SQLITE_OK ? 1 : 0;
+        const int taken = Exec(db, "BEGIN IMMEDIATE") == SQLITE_OK ? 1 : 0;
+        sqlite3_close(db);
+        return taken;
     }
     if (argc == 3 && std::strcmp(argv[1], "store-after-wait") == 0)
         return StoreAfterWait(argv[2]);

@@ -75,6 +75,8 @@ void TestBackupLocks::restoreHoldsTheWriteLockWhileItCopies() {
     // Another running copy reads, so that the restore has to wait to write; the moment it
     // does, the other copy stops reading and stores as fast as it can.
     QProcess other;
+    // What goes wrong in the other copy shows in this test's output.
+    other.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     other.start(QStringLiteral(OTHER_COPY), {"store-after-wait", catalogue.Path()});
     QVERIFY(other.waitForReadyRead(10000));
     QCOMPARE(other.readLine().trimmed(), QByteArray("ready"));
