@@ -169,14 +169,14 @@ private slots:
         const QString name = QFileInfo(made.out.trimmed()).fileName();
         QVERIFY(catalogue.Exec(QStringLiteral("DELETE FROM Content")));
         QVERIFY(catalogue.Exec(QStringLiteral("VACUUM")));
-        QVERIFY(QFileInfo(catalogue.Path()).size() < 64 * 1024);
+        QVERIFY(QFileInfo(catalogue.Path()).size() < 65536);
 
         // The restored catalogue grows past what the process may write.
         const Outcome outcome =
             Run(SITEMORA_BACKUP_TOOL, catalogue.Dir(), {"restore", name}, [](QProcess& process) {
                 process.setChildProcessModifier([] {
                     ::signal(SIGXFSZ, SIG_IGN);
-                    const rlimit limit{128 * 1024, 128 * 1024};
+                    const rlimit limit{131072, 131072};
                     ::setrlimit(RLIMIT_FSIZE, &limit);
                 });
             });
