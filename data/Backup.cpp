@@ -133,7 +133,7 @@ bool CopyOver(sqlite3* from, sqlite3* to, quint32 counter, QString* error) {
     if (failure.isEmpty() && rc != SQLITE_DONE)
         failure = (rc & 0xff) == SQLITE_BUSY ? QStringLiteral("the catalogue is locked by another "
                                                               "program; nothing was replaced")
-                                             : ErrorOf(to);
+                                             : StepError(to, rc);
     if (backup && sqlite3_backup_finish(backup) != SQLITE_OK && failure.isEmpty())
         failure = ErrorOf(to);
     return failure.isEmpty() || Fail(error, failure);
@@ -246,6 +246,11 @@ Result Make(const QString& catalogue, const Options& options, QString* name, QSt
     Once released(options.released);
     if (!QFileInfo::exists(catalogue))
         return Result::NoCatalogue;
+    // Before the folder is made: nothing may appear beside a FIFO or a device.
+    if (QString kind; !Catalogue::RegularOrMissing(catalogue, &kind)) {
+        Fail(error, QStringLiteral("%1: %2").arg(catalogue, kind));
+        return Result::Failed;
+    }
     if (!Folder::Ensure(FolderOf(catalogue), error))
         return Result::Failed;
     return CopyAndPublish(catalogue, options, false, released, name, error);
@@ -253,6 +258,8 @@ Result Make(const QString& catalogue, const Options& options, QString* name, QSt
 
 bool Restore(const QString& catalogue, const QString& name, int keep, QString* savedAs,
              QString* error) {
+    if (QString kind; !Catalogue::RegularOrMissing(catalogue, &kind))
+        return Fail(error, QStringLiteral("%1: %2; nothing was replaced").arg(catalogue, kind));
     const QString folder = FolderOf(catalogue);
     const QString path = QDir(folder).filePath(name);
     if (!Folder::TimeOf(name).isValid() || !QFileInfo(path).isFile())

@@ -318,7 +318,7 @@ bool CopyInSteps(sqlite3* source, const QString& destPath, int pagesPerStep,
             // The source's busy handler has already waited its time.
             failure = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED
                           ? QStringLiteral("the catalogue stayed locked by another program")
-                          : ErrorOf(dest);
+                          : StepError(dest, rc);
             break;
         }
         const int left = sqlite3_backup_remaining(backup);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace Catalogue {
@@ -106,29 +107,77 @@ bool CheckSchema(sqlite3* db, QString* error) {
     return true;
 }
 
+bool RegularOrMissing(const QString& path, QString* error) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || S_ISREG(info.st_mode))
+        return true;
+    if (error)
+        *error = QStringLiteral("not a catalogue file");
+    return false;
+}
+
+namespace {
+
+// Opens `path` and reads its tables once; returns SQLite's extended code, and on a
+// failure leaves `*handle` for the caller to close and `*failure` saying why.
+int OpenAndCheck(const QByteArray& path, int flags, const std::function<int(sqlite3*)>& setUp,
+                 sqlite3** handle, QString* failure) {
+    int rc = sqlite3_open_v2(path.constData(), handle, flags, nullptr);
+    if (rc == SQLITE_OK) {
+        sqlite3_extended_result_codes(*handle, 1);
+        sqlite3_busy_timeout(*handle, kBusyTimeoutMs);
+        if (setUp)
+            rc = setUp(*handle);
+    }
+    if (rc != SQLITE_OK)
+        *failure = *handle ? QString::fromUtf8(sqlite3_errmsg(*handle))
+                           : QString::fromUtf8(sqlite3_errstr(rc));
+    // SQLite reads the header lazily; reading the schema here makes a file that is not a
+    // database fail now.
+    else if (!CheckSchema(*handle, failure))
+        rc = sqlite3_extended_errcode(*handle) != SQLITE_OK ? sqlite3_extended_errcode(*handle)
+                                                            : SQLITE_ERROR;
+    return rc;
+}
+
+// A writer stopped halfway leaves a journal from which the file must be put back as it
+// was before reading it again, and a read-only handle may not do that. The first
+// read-write handle would; this one does it now, on the user's behalf.
+bool RollBackCutChange(const QByteArray& path, QString* failure) {
+    sqlite3* db = nullptr;
+    bool ok = sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK;
+    if (ok) {
+        sqlite3_busy_timeout(db, kBusyTimeoutMs);
+        ok = sqlite3_exec(db, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr) ==
+             SQLITE_OK;
+    }
+    sqlite3_close(db);
+    if (!ok)
+        *failure = QStringLiteral("a change to it was cut short and must be undone before it can "
+                                  "be read; open it once in Sitemora as a user who may change it");
+    return ok;
+}
+
+} // namespace
+
 bool OpenExisting(const QString& path, Access access, sqlite3** db, QString* error,
                   const std::function<int(sqlite3*)>& setUp) {
     *db = nullptr;
-    sqlite3* handle = nullptr;
+    if (!RegularOrMissing(path, error))
+        return false;
     // Never SQLITE_OPEN_CREATE: a missing catalogue must stay missing. Every user of a
     // handle stays on one thread, so SQLite's own locking of each call is only overhead.
     const int flags = (access == Access::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
                       SQLITE_OPEN_NOMUTEX;
-    int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &handle, flags, nullptr);
-    if (rc == SQLITE_OK) {
-        sqlite3_extended_result_codes(handle, 1);
-        sqlite3_busy_timeout(handle, kBusyTimeoutMs);
-        if (setUp)
-            rc = setUp(handle);
-    }
+    const QByteArray file = QFile::encodeName(path);
+    sqlite3* handle = nullptr;
     QString failure;
-    if (rc != SQLITE_OK)
-        failure = handle ? QString::fromUtf8(sqlite3_errmsg(handle))
-                         : QString::fromUtf8(sqlite3_errstr(rc));
-    // SQLite reads the header lazily; reading the schema here makes a file that is not a
-    // database fail now.
-    else if (!CheckSchema(handle, &failure))
-        rc = SQLITE_ERROR;
+    int rc = OpenAndCheck(file, flags, setUp, &handle, &failure);
+    if (rc == SQLITE_READONLY_ROLLBACK && RollBackCutChange(file, &failure)) {
+        sqlite3_close(handle);
+        handle = nullptr;
+        rc = OpenAndCheck(file, flags, setUp, &handle, &failure);
+    }
     if (rc != SQLITE_OK) {
         if (error)
             *error = failure;
@@ -242,6 +291,8 @@ bool PublishReplacing(const QString& tempPath, const QString& target, QString* e
 }
 
 bool CreateEmpty(const QString& target, QString* error) {
+    if (QString kind; !RegularOrMissing(target, &kind))
+        return Failed(error, QStringLiteral("%1: %2").arg(target, kind));
     if (QFileInfo::exists(target) || QFileInfo(target).isSymLink()) {
         if (error)
             *error = QStringLiteral("%1 already exists").arg(target);

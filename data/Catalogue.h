@@ -28,10 +28,17 @@ inline constexpr int kBusyTimeoutMs = 5000;
 
 enum class Access { ReadOnly, ReadWrite };
 
+// Refuses anything at `path` but a regular file (a symbolic link to one counts as that
+// file) with "not a catalogue file": a FIFO blocks the first read for ever and a device
+// never ends. A missing file passes, for the caller to tell apart. Nothing is opened.
+bool RegularOrMissing(const QString& path, QString* error);
+
 // Opens an existing catalogue file (never creating one), waits kBusyTimeoutMs for locks,
-// and checks its tables. `setUp`, when given, prepares the fresh handle before the tables
-// are read (its own busy handling, functions) and returns an SQLite result code. The
-// handle is for use from one thread only. On failure `*db` is null and `*error` says why.
+// and checks its tables. Read-only, a file whose last writer was stopped halfway is
+// first put back as it was before that change, as any writer would do. `setUp`, when given,
+// prepares the fresh handle before the tables are read (its own busy handling, functions) and
+// returns an SQLite result code. The handle is for use from one thread only. On failure `*db` is
+// null and `*error` says why.
 bool OpenExisting(const QString& path, Access access, sqlite3** db, QString* error,
                   const std::function<int(sqlite3*)>& setUp = {});
 

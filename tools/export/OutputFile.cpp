@@ -2,13 +2,20 @@
 
 #include "Catalogue.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
 
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -35,15 +42,64 @@ OutputFile::~OutputFile() {
         ::close(fd_);
     if (!tempPath_.isEmpty())
         QFile::remove(tempPath_);
+    if (lock_ >= 0)
+        ::close(lock_);
+}
+
+void OutputFile::RemoveLeftovers(const QString& target) {
+    const QFileInfo info(target);
+    const QString prefix = QStringLiteral(".%1.").arg(info.fileName());
+    const QDir dir = info.absoluteDir();
+    const auto isNameChar = [](QChar c) {
+        return c.isDigit() || (c.isLetter() && c.unicode() < 128);
+    };
+    for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        const QString tail = name.mid(prefix.size());
+        if (!name.startsWith(prefix) || tail.size() != 6 ||
+            !std::all_of(tail.begin(), tail.end(), isNameChar))
+            continue;
+        // Never follows a link, never waits on a FIFO: only our own kind of file goes.
+        const QByteArray path = QFile::encodeName(dir.filePath(name));
+        const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat held {};
+        struct stat named {};
+        // Unlinked while locked, so that no export can take it back up meanwhile.
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &held) == 0 &&
+            S_ISREG(held.st_mode) && ::lstat(path.constData(), &named) == 0 &&
+            held.st_ino == named.st_ino && held.st_dev == named.st_dev)
+            ::unlink(path.constData());
+        ::close(fd);
+    }
 }
 
 bool OutputFile::Open(const QString& target, QString* error) {
     target_ = target;
-    if (!Catalogue::CreateTempBeside(target, &tempPath_, error))
-        return false;
-    fd_ = ::open(QFile::encodeName(tempPath_).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    RemoveLeftovers(target);
+    // Another export cleaning up may take the new file for a leftover before it is locked:
+    // a file that lost its name meanwhile is made again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (!Catalogue::CreateTempBeside(target, &tempPath_, error))
+            return false;
+        fd_ = ::open(QFile::encodeName(tempPath_).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        // The lock lives on a descriptor of its own, so that it holds until the file is
+        // published or removed, after the one written through is closed.
+        lock_ = ::open(QFile::encodeName(tempPath_).constData(), O_RDONLY | O_CLOEXEC);
+        struct stat info {};
+        if (fd_ < 0 || lock_ < 0 || ::flock(lock_, LOCK_EX | LOCK_NB) != 0 ||
+            ::fstat(lock_, &info) != 0) {
+            *error = QString::fromLocal8Bit(std::strerror(errno));
+            return false;
+        }
+        if (info.st_nlink > 0)
+            break;
+        ::close(std::exchange(fd_, -1));
+        ::close(std::exchange(lock_, -1));
+        tempPath_.clear();
+    }
     if (fd_ < 0) {
-        *error = QString::fromLocal8Bit(std::strerror(errno));
+        *error = QStringLiteral("another program kept removing its temporary file");
         return false;
     }
     buffer_.reserve(kBufferBytes);

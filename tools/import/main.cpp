@@ -125,8 +125,8 @@ int main(int argc, char** argv) {
     struct stat info;
     if (::stat(QFile::encodeName(legacy).constData(), &info) != 0)
         return fail(QStringLiteral("%1 does not exist").arg(legacy));
-    if (!S_ISREG(info.st_mode))
-        return fail(QStringLiteral("%1 is not a regular file").arg(legacy));
+    if (QString kind; !Catalogue::RegularOrMissing(legacy, &kind))
+        return fail(QStringLiteral("%1: %2").arg(legacy, kind));
     QString detail;
     const Legacy::Format format = Legacy::Sniff(legacy, &detail);
     if (format == Legacy::Format::NotJet || format == Legacy::Format::Newer)
