@@ -43,6 +43,19 @@ QStringList Sites(TempCatalogue& catalogue) {
     return sites;
 }
 
+// A site object with every member of the export (texts empty), but `drop` left out and
+// `add` put after the others.
+QByteArray SiteJson(const QByteArray& key, const QByteArray& drop = {},
+                    const QByteArray& add = {}) {
+    QByteArrayList members{"\"WebIndex\": " + key};
+    for (const QString& column : Catalogue::WebTextColumns())
+        if (column.toLatin1() != drop)
+            members << "\"" + column.toLatin1() + "\": \"\"";
+    if (!add.isEmpty())
+        members << add;
+    return "{" + members.join(", ") + "}";
+}
+
 const QByteArray kHeader = "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n"
                            "<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; "
                            "charset=UTF-8\">\n<TITLE>Bookmarks</TITLE>\n";
@@ -198,11 +211,41 @@ private slots:
             << "surrogate";
         QTest::newRow("deeply nested JSON")
             << QByteArray("{\"format\": ") + QByteArray(100000, '[') << "nested";
-        // The sites are stored before the paragraph shows the file is bad: all or nothing.
+        // An export of a good site followed by `sites`, with one paragraph.
+        const auto file = [](const QByteArray& sites, const QByteArray& paragraph,
+                             const QByteArray& webCounter = "2") {
+            return "{\"format\": \"sitemora-catalogue\", \"version\": 1, \"counters\": "
+                   "{\"Web\": " +
+                   webCounter + ", \"Content\": 1}, \"Web\": [" + SiteJson("1") + sites +
+                   "], \"Content\": [" + paragraph + "]}";
+        };
+        // A value of the wrong kind after good sites: nothing of the file is stored.
         QTest::newRow("bad paragraph after good sites")
-            << head + "\"Web\": [{\"WebIndex\": 1, \"WebName\": \"new\"}], \"Content\": "
-                      "[{\"ContentIndex\": 1, \"ContentWeb\": 1, \"ContentTxt\": 5}]}"
-            << "expected a string at line 1";
+            << file({}, "{\"ContentIndex\": 1, \"ContentWeb\": 1, \"ContentTxt\": 5}")
+            << "\"Content\" entry 1 (ContentIndex 1), \"ContentTxt\": expected a string at line 1";
+        // What the catalogue's 32-bit columns cannot hold, and objects that are not what the
+        // export writes, are refused with the entry and the member named.
+        const QByteArray paragraph =
+            "{\"ContentIndex\": 1, \"ContentWeb\": 1, \"ContentTxt\": \"\"}";
+        QTest::newRow("counter past 2^31-1")
+            << file({}, paragraph, "2147483648")
+            << "\"counters\", \"Web\": 2147483648 is out of range (0 to 2147483647)";
+        QTest::newRow("key 0") << file(", " + SiteJson("0"), paragraph)
+                               << "\"Web\" entry 2, \"WebIndex\": 0 is out of range (1 to";
+        QTest::newRow("key past 2^31-1")
+            << file({}, "{\"ContentIndex\": 2147483648, \"ContentWeb\": 1, \"ContentTxt\": \"\"}")
+            << "\"Content\" entry 1, \"ContentIndex\": 2147483648 is out of range";
+        QTest::newRow("site with only its key") << file(", {\"WebIndex\": 2}", paragraph)
+                                                << "\"Web\" entry 2 (WebIndex 2): no \"WebName\"";
+        QTest::newRow("paragraph without its site")
+            << file({}, "{\"ContentIndex\": 1, \"ContentTxt\": \"\"}")
+            << "\"Content\" entry 1 (ContentIndex 1): no \"ContentWeb\"";
+        QTest::newRow("unknown member")
+            << file(", " + SiteJson("2", {}, "\"WebSonPage9\": \"\""), paragraph)
+            << "\"Web\" entry 2 (WebIndex 2): an unknown member \"WebSonPage9\"";
+        QTest::newRow("member behind a byte order mark")
+            << file(", " + SiteJson("2", "WebSonPage7", "\"\\ufeffWebSonPage7\": \"\""), paragraph)
+            << "an unknown member \"\\ufeffWebSonPage7\"";
         QTest::newRow("bookmarks not UTF-8")
             << kHeader + "<DL><p><DT><A HREF=\"https://x.example/\">caf\xe9</A></DL>"
             << "not UTF-8";
@@ -259,10 +302,11 @@ private slots:
         QString error;
         QVERIFY2(connection.Open(&error), qPrintable(error));
         sqlite3_limit(connection.Handle(), SQLITE_LIMIT_LENGTH, 1000);
-        const QByteArray json = "{\"format\": \"sitemora-catalogue\", \"version\": 1, "
-                                "\"counters\": {\"Web\": 1, \"Content\": 0}, \"Content\": [], "
-                                "\"Web\": [{\"WebIndex\": 1, \"WebUrl\": \"" +
-                                QByteArray(2000, 'x') + "\"}]}";
+        const QByteArray json =
+            "{\"format\": \"sitemora-catalogue\", \"version\": 1, "
+            "\"counters\": {\"Web\": 1, \"Content\": 0}, \"Content\": [], "
+            "\"Web\": [" +
+            SiteJson("1", "WebUrl", "\"WebUrl\": \"" + QByteArray(2000, 'x') + "\"") + "]}";
         Merge::Summary summary;
         QVERIFY(!Merge::MergeJson(connection, json, &summary, &error));
         QVERIFY2(error.contains(QStringLiteral("a Web entry the catalogue refuses (string or "
