@@ -1,5 +1,6 @@
 // Runs sitemora-import --merge on exports of sitemora-export, on bookmark files written by
 // hand in the shapes browsers write, and on damaged input, and reads the catalogue back.
+#include "Backup.h"
 #include "Connection.h"
 #include "Mergers.h"
 #include "TransferTesting.h"
@@ -15,6 +16,17 @@ namespace {
 
 Outcome Export(const TempCatalogue& catalogue, const QStringList& args) {
     return RunProgram(QStringLiteral(SITEMORA_EXPORT_TOOL), catalogue.Dir(), args);
+}
+
+Outcome RunBackup(const TempCatalogue& catalogue, const QStringList& args) {
+    return RunProgram(QStringLiteral(SITEMORA_BACKUP_TOOL), catalogue.Dir(),
+                      QStringList{"--catalogue", catalogue.Path()} + args);
+}
+
+// The backup a merge names on its closing line as the one that undoes it.
+QString UndoneBy(const Outcome& merge) {
+    static const QRegularExpression undo(QStringLiteral("restore (\\S+) undoes the merge\\n$"));
+    return undo.match(merge.out).captured(1);
 }
 
 Outcome RunMerge(const TempCatalogue& catalogue, const QString& input) {
@@ -290,6 +302,51 @@ private slots:
         QCOMPARE(outcome.code, 1);
         QVERIFY2(outcome.err.contains(message), qPrintable(outcome.err));
         QVERIFY(outcome.err.contains(input));
+        QCOMPARE(Dump(catalogue.Path()), before);
+        QVERIFY(Backup::List(catalogue.Path()).isEmpty());
+    }
+
+    // A merge names the backup that holds the catalogue as it was just before: a new one,
+    // or the newest when nothing changed since it was made. Restoring it undoes the merge.
+    void mergeNamesTheBackupThatUndoesIt() {
+        TempCatalogue catalogue;
+        QVERIFY(catalogue.AddSite(QStringLiteral("kept"), QStringLiteral("https://kept.example/")) >
+                0);
+        for (const char* site : {"one", "two"})
+            QVERIFY(WriteAll(catalogue.FilePath(QLatin1String(site) + ".html"),
+                             kHeader + "<DL><p><DT><A HREF=\"https://" + site + ".example/\">" +
+                                 site + "</A></DL><p>"));
+        QCOMPARE(RunBackup(catalogue, {"now"}).code, 0);
+        const QString madeBefore = Backup::List(catalogue.Path()).value(0).name;
+        const QByteArrayList original = Dump(catalogue.Path());
+        const Outcome first = RunMerge(catalogue, QStringLiteral("one.html"));
+        QCOMPARE(first.code, 0);
+        QCOMPARE(UndoneBy(first), madeBefore);
+        QCOMPARE(Backup::List(catalogue.Path()).size(), 1);
+
+        const QByteArrayList afterFirst = Dump(catalogue.Path());
+        const Outcome second = RunMerge(catalogue, QStringLiteral("two.html"));
+        QCOMPARE(second.code, 0);
+        QCOMPARE(UndoneBy(second), Backup::List(catalogue.Path()).value(0).name);
+        QVERIFY(UndoneBy(second) != madeBefore);
+        QCOMPARE(RunBackup(catalogue, {"restore", UndoneBy(second)}).code, 0);
+        QCOMPARE(Dump(catalogue.Path()), afterFirst);
+        QCOMPARE(RunBackup(catalogue, {"restore", madeBefore}).code, 0);
+        QCOMPARE(Dump(catalogue.Path()), original);
+    }
+
+    // Without a backup there is no undoing: the merge does not go ahead.
+    void noBackupNoMerge() {
+        TempCatalogue catalogue;
+        QVERIFY(WriteAll(Backup::FolderOf(catalogue.Path()), "a file where the folder goes"));
+        QVERIFY(WriteAll(catalogue.FilePath("b.html"),
+                         kHeader + "<DL><p><DT><A HREF=\"https://w.example/\">W</A></DL><p>"));
+        const QByteArrayList before = Dump(catalogue.Path());
+        const Outcome outcome = RunMerge(catalogue, QStringLiteral("b.html"));
+        QCOMPARE(outcome.code, 1);
+        QVERIFY2(outcome.err.contains(QStringLiteral("no backup to undo it could be made first "
+                                                     "(cannot make the folder")),
+                 qPrintable(outcome.err));
         QCOMPARE(Dump(catalogue.Path()), before);
     }
 
