@@ -1,5 +1,6 @@
 // Runs sitemora-import --merge on exports of sitemora-export, on bookmark files written by
 // hand in the shapes browsers write, and on damaged input, and reads the catalogue back.
+#include "Backup.h"
 #include "Connection.h"
 #include "Mergers.h"
 #include "TransferTesting.h"
@@ -15,6 +16,17 @@ namespace {
 
 Outcome Export(const TempCatalogue& catalogue, const QStringList& args) {
     return RunProgram(QStringLiteral(SITEMORA_EXPORT_TOOL), catalogue.Dir(), args);
+}
+
+Outcome RunBackup(const TempCatalogue& catalogue, const QStringList& args) {
+    return RunProgram(QStringLiteral(SITEMORA_BACKUP_TOOL), catalogue.Dir(),
+                      QStringList{"--catalogue", catalogue.Path()} + args);
+}
+
+// The backup a merge names on its closing line as the one that undoes it.
+QString UndoneBy(const Outcome& merge) {
+    static const QRegularExpression undo(QStringLiteral("restore (\\S+) undoes the merge\\n$"));
+    return undo.match(merge.out).captured(1);
 }
 
 Outcome RunMerge(const TempCatalogue& catalogue, const QString& input) {
@@ -41,6 +53,19 @@ QStringList Sites(TempCatalogue& catalogue) {
         sites << parts.join(QStringLiteral(" | "));
     }
     return sites;
+}
+
+// A site object with every member of the export (texts empty), but `drop` left out and
+// `add` put after the others.
+QByteArray SiteJson(const QByteArray& key, const QByteArray& drop = {},
+                    const QByteArray& add = {}) {
+    QByteArrayList members{"\"WebIndex\": " + key};
+    for (const QString& column : Catalogue::WebTextColumns())
+        if (column.toLatin1() != drop)
+            members << "\"" + column.toLatin1() + "\": \"\"";
+    if (!add.isEmpty())
+        members << add;
+    return "{" + members.join(", ") + "}";
 }
 
 const QByteArray kHeader = "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n"
@@ -198,11 +223,41 @@ private slots:
             << "surrogate";
         QTest::newRow("deeply nested JSON")
             << QByteArray("{\"format\": ") + QByteArray(100000, '[') << "nested";
-        // The sites are stored before the paragraph shows the file is bad: all or nothing.
+        // An export of a good site followed by `sites`, with one paragraph.
+        const auto file = [](const QByteArray& sites, const QByteArray& paragraph,
+                             const QByteArray& webCounter = "2") {
+            return "{\"format\": \"sitemora-catalogue\", \"version\": 1, \"counters\": "
+                   "{\"Web\": " +
+                   webCounter + ", \"Content\": 1}, \"Web\": [" + SiteJson("1") + sites +
+                   "], \"Content\": [" + paragraph + "]}";
+        };
+        // A value of the wrong kind after good sites: nothing of the file is stored.
         QTest::newRow("bad paragraph after good sites")
-            << head + "\"Web\": [{\"WebIndex\": 1, \"WebName\": \"new\"}], \"Content\": "
-                      "[{\"ContentIndex\": 1, \"ContentWeb\": 1, \"ContentTxt\": 5}]}"
-            << "expected a string at line 1";
+            << file({}, "{\"ContentIndex\": 1, \"ContentWeb\": 1, \"ContentTxt\": 5}")
+            << "\"Content\" entry 1 (ContentIndex 1), \"ContentTxt\": expected a string at line 1";
+        // What the catalogue's 32-bit columns cannot hold, and objects that are not what the
+        // export writes, are refused with the entry and the member named.
+        const QByteArray paragraph =
+            "{\"ContentIndex\": 1, \"ContentWeb\": 1, \"ContentTxt\": \"\"}";
+        QTest::newRow("counter past 2^31-1")
+            << file({}, paragraph, "2147483648")
+            << "\"counters\", \"Web\": 2147483648 is out of range (0 to 2147483647)";
+        QTest::newRow("key 0") << file(", " + SiteJson("0"), paragraph)
+                               << "\"Web\" entry 2, \"WebIndex\": 0 is out of range (1 to";
+        QTest::newRow("key past 2^31-1")
+            << file({}, "{\"ContentIndex\": 2147483648, \"ContentWeb\": 1, \"ContentTxt\": \"\"}")
+            << "\"Content\" entry 1, \"ContentIndex\": 2147483648 is out of range";
+        QTest::newRow("site with only its key") << file(", {\"WebIndex\": 2}", paragraph)
+                                                << "\"Web\" entry 2 (WebIndex 2): no \"WebName\"";
+        QTest::newRow("paragraph without its site")
+            << file({}, "{\"ContentIndex\": 1, \"ContentTxt\": \"\"}")
+            << "\"Content\" entry 1 (ContentIndex 1): no \"ContentWeb\"";
+        QTest::newRow("unknown member")
+            << file(", " + SiteJson("2", {}, "\"WebSonPage9\": \"\""), paragraph)
+            << "\"Web\" entry 2 (WebIndex 2): an unknown member \"WebSonPage9\"";
+        QTest::newRow("member behind a byte order mark")
+            << file(", " + SiteJson("2", "WebSonPage7", "\"\\ufeffWebSonPage7\": \"\""), paragraph)
+            << "an unknown member \"\\ufeffWebSonPage7\"";
         QTest::newRow("bookmarks not UTF-8")
             << kHeader + "<DL><p><DT><A HREF=\"https://x.example/\">caf\xe9</A></DL>"
             << "not UTF-8";
@@ -248,6 +303,51 @@ private slots:
         QVERIFY2(outcome.err.contains(message), qPrintable(outcome.err));
         QVERIFY(outcome.err.contains(input));
         QCOMPARE(Dump(catalogue.Path()), before);
+        QVERIFY(Backup::List(catalogue.Path()).isEmpty());
+    }
+
+    // A merge names the backup that holds the catalogue as it was just before: a new one,
+    // or the newest when nothing changed since it was made. Restoring it undoes the merge.
+    void mergeNamesTheBackupThatUndoesIt() {
+        TempCatalogue catalogue;
+        QVERIFY(catalogue.AddSite(QStringLiteral("kept"), QStringLiteral("https://kept.example/")) >
+                0);
+        for (const char* site : {"one", "two"})
+            QVERIFY(WriteAll(catalogue.FilePath(QLatin1String(site) + ".html"),
+                             kHeader + "<DL><p><DT><A HREF=\"https://" + site + ".example/\">" +
+                                 site + "</A></DL><p>"));
+        QCOMPARE(RunBackup(catalogue, {"now"}).code, 0);
+        const QString madeBefore = Backup::List(catalogue.Path()).value(0).name;
+        const QByteArrayList original = Dump(catalogue.Path());
+        const Outcome first = RunMerge(catalogue, QStringLiteral("one.html"));
+        QCOMPARE(first.code, 0);
+        QCOMPARE(UndoneBy(first), madeBefore);
+        QCOMPARE(Backup::List(catalogue.Path()).size(), 1);
+
+        const QByteArrayList afterFirst = Dump(catalogue.Path());
+        const Outcome second = RunMerge(catalogue, QStringLiteral("two.html"));
+        QCOMPARE(second.code, 0);
+        QCOMPARE(UndoneBy(second), Backup::List(catalogue.Path()).value(0).name);
+        QVERIFY(UndoneBy(second) != madeBefore);
+        QCOMPARE(RunBackup(catalogue, {"restore", UndoneBy(second)}).code, 0);
+        QCOMPARE(Dump(catalogue.Path()), afterFirst);
+        QCOMPARE(RunBackup(catalogue, {"restore", madeBefore}).code, 0);
+        QCOMPARE(Dump(catalogue.Path()), original);
+    }
+
+    // Without a backup there is no undoing: the merge does not go ahead.
+    void noBackupNoMerge() {
+        TempCatalogue catalogue;
+        QVERIFY(WriteAll(Backup::FolderOf(catalogue.Path()), "a file where the folder goes"));
+        QVERIFY(WriteAll(catalogue.FilePath("b.html"),
+                         kHeader + "<DL><p><DT><A HREF=\"https://w.example/\">W</A></DL><p>"));
+        const QByteArrayList before = Dump(catalogue.Path());
+        const Outcome outcome = RunMerge(catalogue, QStringLiteral("b.html"));
+        QCOMPARE(outcome.code, 1);
+        QVERIFY2(outcome.err.contains(QStringLiteral("no backup to undo it could be made first "
+                                                     "(cannot make the folder")),
+                 qPrintable(outcome.err));
+        QCOMPARE(Dump(catalogue.Path()), before);
     }
 
     // A text longer than SQLite takes fails the merge; it is never stored as no value.
@@ -259,10 +359,11 @@ private slots:
         QString error;
         QVERIFY2(connection.Open(&error), qPrintable(error));
         sqlite3_limit(connection.Handle(), SQLITE_LIMIT_LENGTH, 1000);
-        const QByteArray json = "{\"format\": \"sitemora-catalogue\", \"version\": 1, "
-                                "\"counters\": {\"Web\": 1, \"Content\": 0}, \"Content\": [], "
-                                "\"Web\": [{\"WebIndex\": 1, \"WebUrl\": \"" +
-                                QByteArray(2000, 'x') + "\"}]}";
+        const QByteArray json =
+            "{\"format\": \"sitemora-catalogue\", \"version\": 1, "
+            "\"counters\": {\"Web\": 1, \"Content\": 0}, \"Content\": [], "
+            "\"Web\": [" +
+            SiteJson("1", "WebUrl", "\"WebUrl\": \"" + QByteArray(2000, 'x') + "\"") + "]}";
         Merge::Summary summary;
         QVERIFY(!Merge::MergeJson(connection, json, &summary, &error));
         QVERIFY2(error.contains(QStringLiteral("a Web entry the catalogue refuses (string or "

@@ -61,6 +61,12 @@ bool JsonReader::Fail(const QString& what, qsizetype offset) {
     return false;
 }
 
+bool JsonReader::Place(const QString& where) {
+    if (!error_.isEmpty())
+        error_ = where + QStringLiteral(": ") + error_;
+    return false;
+}
+
 char JsonReader::Peek() {
     while (at_ < text_.size() && IsBlank(text_[at_]))
         ++at_;
@@ -105,11 +111,18 @@ bool JsonReader::NextMember(QByteArray* name, bool* first) {
         return false;
     if (Peek() != '"')
         return Fail(QStringLiteral("expected a member name"), at_);
-    return ReadString(name) && Expect(':', "':'");
+    // Offset() then tells where the value begins, for the messages about it.
+    if (!ReadString(name) || !Expect(':', "':'"))
+        return false;
+    Peek();
+    return true;
 }
 
 bool JsonReader::NextElement(bool* first) {
-    return NextItem(']', first);
+    if (!NextItem(']', first))
+        return false;
+    Peek();
+    return true;
 }
 
 bool JsonReader::ReadString(QByteArray* utf8) {

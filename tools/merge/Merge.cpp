@@ -1,5 +1,7 @@
 #include "Merge.h"
 
+#include "Backup.h"
+#include "Catalogue.h"
 #include "CommandLine.h"
 #include "Connection.h"
 #include "Mergers.h"
@@ -7,6 +9,7 @@
 
 #include <QByteArrayView>
 #include <QFile>
+#include <QRegularExpression>
 #include <QStringList>
 
 #include <cerrno>
@@ -16,6 +19,7 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace Merge {
 
@@ -103,6 +107,49 @@ QString Plural(qint64 n, const char* one, const char* many) {
     return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
 }
 
+// The backup that holds the catalogue as it is: a new one, or the newest when nothing has
+// changed since it was made. Empty, with `*error`, when there is none.
+QString BackupBeforeWriting(const QString& catalogue, int keep, QString* error) {
+    Backup::Options options;
+    options.keep = keep;
+    QString name;
+    switch (Backup::Make(catalogue, options, &name, error)) {
+    case Backup::Result::Written:
+        return name;
+    case Backup::Result::Unchanged:
+        if (const QList<Backup::Entry> backups = Backup::List(catalogue); !backups.isEmpty())
+            return backups.first().name;
+        *error = QStringLiteral("its newest backup has gone");
+        return {};
+    case Backup::Result::NoCatalogue:
+        *error = QStringLiteral("%1 does not exist").arg(catalogue);
+        return {};
+    case Backup::Result::Failed:
+        break;
+    }
+    return {};
+}
+
+// A file name as the shell takes it back when the line is copied.
+QString ShellWord(const QString& word) {
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./+:,=@-]+$"));
+    if (plain.match(word).hasMatch())
+        return word;
+    return QLatin1Char('\'') + QString(word).replace(QLatin1Char('\''), QStringLiteral("'\\''")) +
+           QLatin1Char('\'');
+}
+
+// The closing line: how to undo the merge.
+QString UndoLine(const CommandLine::Program& program, const QString& catalogue,
+                 const QString& backup) {
+    const QString where = catalogue == QLatin1String(Catalogue::kFileName)
+                              ? QString()
+                              : QStringLiteral("--catalogue %1 ").arg(ShellWord(catalogue));
+    return QStringLiteral("%1: backup %2 holds the catalogue as it was before; "
+                          "sitemora-backup %3restore %2 undoes the merge")
+        .arg(program.name, backup, where);
+}
+
 void Report(const CommandLine::Program& program, const Summary& summary, const QString& input,
             const QString& catalogue) {
     const QString what = Plural(summary.sites, "site", "sites") + QStringLiteral(" and ") +
@@ -144,12 +191,27 @@ int Run(const CommandLine::Program& program, const QString& cataloguePath, const
             program, QStringLiteral("cannot read %1: %2")
                          .arg(input, InputFile::TooLarge(file.Bytes().size(), kMaxBookmarkBytes)));
 
+    int keep = Backup::kDefaultKeep;
+    if (!Backup::KeepFromEnvironment(&keep, &error))
+        return CommandLine::Fail(program, error);
+
     // The program's own connection: it waits for another running copy the same way, and
     // opens only a file that holds the catalogue's tables.
     Connection connection(cataloguePath);
     if (!connection.Open(&error))
         return CommandLine::Fail(program,
                                  QStringLiteral("cannot open %1: %2").arg(cataloguePath, error));
+    // A backup is made just before the first write, so that sitemora-backup restore
+    // undoes the merge. Both kinds of file are checked whole before anything is written,
+    // so one that is refused leaves no backup behind. Without a backup nothing is written.
+    QString backup;
+    QString backupError;
+    bool backupTried = false;
+    connection.SetBeforeFirstWrite([&](int) {
+        if (!std::exchange(backupTried, true))
+            backup = BackupBeforeWriting(cataloguePath, keep, &backupError);
+        return !backup.isEmpty();
+    });
     // One transaction may add a whole catalogue; with SQLite's small default cache it
     // would write pages out and read them back many times before the commit.
     sqlite3_exec(connection.Handle(), "PRAGMA cache_size = -65536", nullptr, nullptr, nullptr);
@@ -157,11 +219,15 @@ int Run(const CommandLine::Program& program, const QString& cataloguePath, const
     const bool merged = kind == Kind::Json
                             ? MergeJson(connection, file.Bytes(), &summary, &error)
                             : MergeBookmarks(connection, file.Bytes(), &summary, &error);
+    if (backupTried && backup.isEmpty())
+        error = QStringLiteral("no backup to undo it could be made first (%1)").arg(backupError);
     if (!merged)
         return CommandLine::Fail(program, QStringLiteral("cannot add %1 to %2: %3; the catalogue "
                                                          "is unchanged")
                                               .arg(input, cataloguePath, error));
     Report(program, summary, input, cataloguePath);
+    if (!backup.isEmpty())
+        CommandLine::Say(UndoLine(program, cataloguePath, backup));
     return 0;
 }
 

@@ -20,7 +20,12 @@ inline constexpr const char* kDescription =
     "                             - a browser's bookmark file: each http, https, ftp\n"
     "                               or file bookmark becomes a site, its folder and\n"
     "                               description its paragraphs; addresses the\n"
-    "                               catalogue already has are skipped";
+    "                               catalogue already has are skipped\n"
+    "                             Before it writes, it backs the catalogue up as\n"
+    "                             sitemora-backup now does (unless the newest backup\n"
+    "                             already holds it) and names that backup last:\n"
+    "                             sitemora-backup restore NAME undoes the merge. When\n"
+    "                             no backup can be made, nothing is added";
 
 // Adds `input` to the catalogue at `catalogue` and returns the exit status; messages
 // name `program`.
