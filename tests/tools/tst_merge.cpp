@@ -176,6 +176,41 @@ private slots:
         QCOMPARE(Sites(catalogue), QStringList{"News | https://news.example.org/"} + sites);
     }
 
+    // Browsers write each bookmark as a <DT> line with no </DT>; the parser nests every one
+    // in the one before, which must not count as folders.
+    void browserSizedFilesMergeWhole() {
+        TempCatalogue catalogue;
+        QByteArray flat = kHeader + "<H1>Bookmarks</H1>\n<DL><p>\n";
+        for (int i = 0; i < 20000; ++i)
+            flat += "    <DT><A HREF=\"https://site" + QByteArray::number(i) +
+                    ".example/\" ADD_DATE=\"1700000000\" LAST_MODIFIED=\"1700000001\">Site " +
+                    QByteArray::number(i) + "</A>\n";
+        flat += "</DL><p>\n";
+        QVERIFY(WriteAll(catalogue.FilePath("flat.html"), flat));
+        Outcome outcome = RunMerge(catalogue, QStringLiteral("flat.html"));
+        QVERIFY2(outcome.code == 0, qPrintable(outcome.err));
+        QVERIFY2(outcome.out.contains(QStringLiteral("added 20000 sites")),
+                 qPrintable(outcome.out));
+        QCOMPARE(catalogue.ScalarText(QStringLiteral("SELECT WebUrl FROM Web WHERE WebIndex = "
+                                                     "20000")),
+                 QStringLiteral("https://site19999.example/"));
+
+        QByteArray deep = kHeader + "<DL><p>\n";
+        QString folders;
+        for (int i = 0; i < 50; ++i) {
+            deep += "<DT><H3>F" + QByteArray::number(i) + "</H3>\n<DL><p>\n";
+            folders += (i ? " / F" : "F") + QString::number(i);
+        }
+        deep += "<DT><A HREF=\"https://deep.example/\">Deep</A>\n" +
+                QByteArray("</DL><p>\n").repeated(51);
+        QVERIFY(WriteAll(catalogue.FilePath("deep.html"), deep));
+        outcome = RunMerge(catalogue, QStringLiteral("deep.html"));
+        QVERIFY2(outcome.code == 0, qPrintable(outcome.err));
+        QCOMPARE(catalogue.ScalarText(QStringLiteral("SELECT ContentTxt FROM Content WHERE "
+                                                     "ContentWeb = 20001")),
+                 folders);
+    }
+
     void badInputIsRefusedAndChangesNothing_data() {
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QString>("message");
@@ -213,7 +248,23 @@ private slots:
         QByteArray deep = kHeader;
         for (int i = 0; i < 100000; ++i)
             deep += "<DL><p><DT><H3>f</H3>\n";
-        QTest::newRow("deeply nested bookmarks") << deep << "nested more than";
+        QTest::newRow("deeply nested bookmarks") << deep << "folders nested more than 256 deep";
+        QTest::newRow("cut before the list")
+            << kHeader + "<H1>Bookm"
+            << "the bookmark list is missing (is the file cut short?)";
+        // libxml2 compares each attribute with all before it: 200,000 take it most of a
+        // minute, and twice as many four times that.
+        QByteArray attributes = kHeader + "<DL><p>\n<DT><A HREF=\"https://x.example/\"";
+        for (int i = 0; i < 400000; ++i)
+            attributes += " a" + QByteArray::number(i);
+        QTest::newRow("a tag with thousands of attributes")
+            << attributes + ">x</A>\n</DL><p>\n"
+            << "a tag with more than 100 attributes on line 5";
+        // Each end tag that closes nothing makes the parser search all the open elements.
+        QTest::newRow("end tags that close nothing, deep")
+            << kHeader + "<DL><p>\n" + QByteArray("<DT>").repeated(200000) +
+                   QByteArray("</X>").repeated(200000)
+            << "too many misplaced tags";
         QTest::newRow("directory") << QByteArray("dir") << "not a regular file";
         QTest::newRow("FIFO") << QByteArray("fifo") << "not a regular file";
         QTest::newRow("huge JSON") << QByteArray("huge {") << "too large";
