@@ -112,6 +112,35 @@ private slots:
         QVERIFY(again.out.contains(QStringLiteral("added 0 sites")));
     }
 
+    // Control characters would stop a reader of the file; they are left out, and every other
+    // character, a leading U+FEFF too, comes back.
+    void bookmarkExportKeepsEveryCharacterAReaderTakes() {
+        TempCatalogue source;
+        TempCatalogue target;
+        const QString bom(QChar(0xFEFF));
+        const QString smile = QStringLiteral("😀");
+        QVERIFY(source.Exec(QStringLiteral("INSERT INTO Web (WebName, WebUrl, WebSonName1, "
+                                           "WebSonPage1) VALUES (?, ?, ?, ?)"),
+                            {bom + "网站\x01 " + QChar(0) + "尾 \x1f\x7f",
+                             bom + "https://bom.example/" + bom, "sub\x02 page " + smile,
+                             bom + "sub.example/a"}));
+        QCOMPARE(Export(source, {"--format", "bookmarks", "out.html"}).code, 0);
+        const QByteArray file = ReadAll(source.FilePath("out.html"));
+        QVERIFY(!file.contains('\0') && !file.contains('\x01') && !file.contains('\x1f'));
+        const Outcome outcome = RunMerge(target, source.FilePath("out.html"));
+        QVERIFY2(outcome.code == 0, qPrintable(outcome.err));
+        // Compared in SQL: reading the text back through Qt would drop the U+FEFF itself.
+        const QString name = bom + "网站 尾 \x7f";
+        const QString site = QStringLiteral("SELECT count(*) FROM Web JOIN Content ON "
+                                            "ContentWeb = WebIndex WHERE WebIndex = ? AND "
+                                            "WebName = ? AND WebUrl = ? AND ContentTxt = ?");
+        QCOMPARE(
+            target.Count(site, {1, name, "http://" + bom + "https://bom.example/" + bom, name}), 1);
+        QCOMPARE(
+            target.Count(site, {2, "sub page " + smile, "http://" + bom + "sub.example/a", name}),
+            1);
+    }
+
     void bookmarkFilesOfCommonShapes_data() {
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QStringList>("sites");
