@@ -38,12 +38,11 @@ public:
             const char next = At(at_ + 1);
             if (text_.sliced(at_).startsWith("<!--")) {
                 SkipPast("-->", at_ + 4);
-            } else if (next == '?' || next == '!') {
-                // A processing instruction or the document type; another "<!" is text.
-                if (next == '?' || IsLetter(At(at_ + 2)))
-                    SkipPast(">", at_ + 2);
-                else
-                    ++at_;
+            } else if ((next == '?' && IsNameStart(At(at_ + 2))) ||
+                       (next == '!' && StartsWithLetters(text_.sliced(at_ + 2), "doctype"))) {
+                // A processing instruction or the document type; another "<?" or "<!" is
+                // text.
+                SkipPast(">", at_ + 2);
             } else if (next == '/') {
                 // "</" with no name is text to the parser, otherwise the end tag runs to ">".
                 if (IsNameStart(At(at_ + 2)))
