@@ -24,7 +24,7 @@ constexpr int kMaxDepth = 256;
 // and a folder of 20,000 bookmarks is 20,000 deep in its tree. That is harmless, but an end
 // tag that closes nothing makes it search the whole depth, and a hostile file of such tags
 // would take hours. The parser reports each one; their searches together may take this
-// many steps, a second or so, which real files, reported nothing, never come near.
+// many steps, a second or so, which real files, with few such tags, never come near.
 constexpr qint64 kMaxMisplacedWork = 500'000'000;
 
 struct Bookmark {
