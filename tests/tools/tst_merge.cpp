@@ -137,6 +137,35 @@ private slots:
         QVERIFY(again.out.contains(QStringLiteral("added 0 sites")));
     }
 
+    // Control characters would stop a reader of the file; they are left out, and every other
+    // character, a leading U+FEFF too, comes back.
+    void bookmarkExportKeepsEveryCharacterAReaderTakes() {
+        TempCatalogue source;
+        TempCatalogue target;
+        const QString bom(QChar(0xFEFF));
+        const QString smile = QStringLiteral("😀");
+        QVERIFY(source.Exec(QStringLiteral("INSERT INTO Web (WebName, WebUrl, WebSonName1, "
+                                           "WebSonPage1) VALUES (?, ?, ?, ?)"),
+                            {bom + "网站\x01 " + QChar(0) + "尾 \x1f\x7f",
+                             bom + "https://bom.example/" + bom, "sub\x02 page " + smile,
+                             bom + "sub.example/a"}));
+        QCOMPARE(Export(source, {"--format", "bookmarks", "out.html"}).code, 0);
+        const QByteArray file = ReadAll(source.FilePath("out.html"));
+        QVERIFY(!file.contains('\0') && !file.contains('\x01') && !file.contains('\x1f'));
+        const Outcome outcome = RunMerge(target, source.FilePath("out.html"));
+        QVERIFY2(outcome.code == 0, qPrintable(outcome.err));
+        // Compared in SQL: reading the text back through Qt would drop the U+FEFF itself.
+        const QString name = bom + "网站 尾 \x7f";
+        const QString site = QStringLiteral("SELECT count(*) FROM Web JOIN Content ON "
+                                            "ContentWeb = WebIndex WHERE WebIndex = ? AND "
+                                            "WebName = ? AND WebUrl = ? AND ContentTxt = ?");
+        QCOMPARE(
+            target.Count(site, {1, name, "http://" + bom + "https://bom.example/" + bom, name}), 1);
+        QCOMPARE(
+            target.Count(site, {2, "sub page " + smile, "http://" + bom + "sub.example/a", name}),
+            1);
+    }
+
     void bookmarkFilesOfCommonShapes_data() {
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QStringList>("sites");
@@ -199,6 +228,41 @@ private slots:
         QCOMPARE(outcome.code, 0);
         QVERIFY2(outcome.out.contains(report), qPrintable(outcome.out));
         QCOMPARE(Sites(catalogue), QStringList{"News | https://news.example.org/"} + sites);
+    }
+
+    // Browsers write each bookmark as a <DT> line with no </DT>; the parser nests every one
+    // in the one before, which must not count as folders.
+    void browserSizedFilesMergeWhole() {
+        TempCatalogue catalogue;
+        QByteArray flat = kHeader + "<H1>Bookmarks</H1>\n<DL><p>\n";
+        for (int i = 0; i < 20000; ++i)
+            flat += "    <DT><A HREF=\"https://site" + QByteArray::number(i) +
+                    ".example/\" ADD_DATE=\"1700000000\" LAST_MODIFIED=\"1700000001\">Site " +
+                    QByteArray::number(i) + "</A>\n";
+        flat += "</DL><p>\n";
+        QVERIFY(WriteAll(catalogue.FilePath("flat.html"), flat));
+        Outcome outcome = RunMerge(catalogue, QStringLiteral("flat.html"));
+        QVERIFY2(outcome.code == 0, qPrintable(outcome.err));
+        QVERIFY2(outcome.out.contains(QStringLiteral("added 20000 sites")),
+                 qPrintable(outcome.out));
+        QCOMPARE(catalogue.ScalarText(QStringLiteral("SELECT WebUrl FROM Web WHERE WebIndex = "
+                                                     "20000")),
+                 QStringLiteral("https://site19999.example/"));
+
+        QByteArray deep = kHeader + "<DL><p>\n";
+        QString folders;
+        for (int i = 0; i < 50; ++i) {
+            deep += "<DT><H3>F" + QByteArray::number(i) + "</H3>\n<DL><p>\n";
+            folders += (i ? " / F" : "F") + QString::number(i);
+        }
+        deep += "<DT><A HREF=\"https://deep.example/\">Deep</A>\n" +
+                QByteArray("</DL><p>\n").repeated(51);
+        QVERIFY(WriteAll(catalogue.FilePath("deep.html"), deep));
+        outcome = RunMerge(catalogue, QStringLiteral("deep.html"));
+        QVERIFY2(outcome.code == 0, qPrintable(outcome.err));
+        QCOMPARE(catalogue.ScalarText(QStringLiteral("SELECT ContentTxt FROM Content WHERE "
+                                                     "ContentWeb = 20001")),
+                 folders);
     }
 
     void badInputIsRefusedAndChangesNothing_data() {
@@ -268,7 +332,23 @@ private slots:
         QByteArray deep = kHeader;
         for (int i = 0; i < 100000; ++i)
             deep += "<DL><p><DT><H3>f</H3>\n";
-        QTest::newRow("deeply nested bookmarks") << deep << "nested more than";
+        QTest::newRow("deeply nested bookmarks") << deep << "folders nested more than 256 deep";
+        QTest::newRow("cut before the list")
+            << kHeader + "<H1>Bookm"
+            << "the bookmark list is missing (is the file cut short?)";
+        // libxml2 compares each attribute with all before it: 200,000 take it most of a
+        // minute, and twice as many four times that.
+        QByteArray attributes = kHeader + "<DL><p>\n<DT><A HREF=\"https://x.example/\"";
+        for (int i = 0; i < 400000; ++i)
+            attributes += " a" + QByteArray::number(i);
+        QTest::newRow("a tag with thousands of attributes")
+            << attributes + ">x</A>\n</DL><p>\n"
+            << "a tag with more than 100 attributes on line 5";
+        // Each end tag that closes nothing makes the parser search all the open elements.
+        QTest::newRow("end tags that close nothing, deep")
+            << kHeader + "<DL><p>\n" + QByteArray("<DT>").repeated(200000) +
+                   QByteArray("</X>").repeated(200000)
+            << "too many misplaced tags";
         QTest::newRow("directory") << QByteArray("dir") << "not a regular file";
         QTest::newRow("FIFO") << QByteArray("fifo") << "not a regular file";
         QTest::newRow("huge JSON") << QByteArray("huge {") << "too large";

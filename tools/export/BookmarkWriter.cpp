@@ -38,6 +38,21 @@ QByteArray Escaped(const QString& text) {
     return html;
 }
 
+// The text without control characters other than tab and line breaks: a browser's parser
+// and libxml2 drop them or, for NUL, stop reading the file there, and no escape brings
+// them back. Everything else, U+FEFF included, is written as it is.
+QString WithoutControls(const QString& text) {
+    QString kept = text;
+    kept.removeIf(
+        [](QChar c) { return c.unicode() < 0x20 && c != u'\t' && c != u'\n' && c != u'\r'; });
+    return kept;
+}
+
+// The stored text of a column as the file gets it.
+QString Column(const Transfer::Statement& statement, int column) {
+    return WithoutControls(Transfer::FromUtf8(statement.View(column)));
+}
+
 struct Bookmark {
     QString title;
     QString address;
@@ -60,15 +75,15 @@ bool WriteBookmarks(sqlite3* db, OutputFile& out, Counts* counts, QString* error
     QList<Bookmark> bookmarks;
     while (sites.Next()) {
         bookmarks.clear();
-        const QString name = QString::fromUtf8(sites.Text(0)).trimmed();
+        const QString name = Column(sites, 0).trimmed();
         for (int n = 0; n <= 8; ++n) {
-            const QString typed = QString::fromUtf8(sites.Text(2 * n + 1));
+            const QString typed = Column(sites, 2 * n + 1);
             const QString address = Transfer::BrowserAddress(typed);
             if (address.isEmpty()) {
                 counts->leftOut += typed.trimmed().isEmpty() ? 0 : 1;
                 continue;
             }
-            const QString title = n == 0 ? name : QString::fromUtf8(sites.Text(2 * n)).trimmed();
+            const QString title = n == 0 ? name : Column(sites, 2 * n).trimmed();
             bookmarks.append({title.isEmpty() ? address : title, address});
         }
         if (bookmarks.isEmpty())

@@ -1,4 +1,5 @@
 #include "Address.h"
+#include "BookmarkScan.h"
 #include "Connection.h"
 #include "Mergers.h"
 #include "Transfer.h"
@@ -15,9 +16,16 @@ namespace Merge {
 
 namespace {
 
-// Real bookmark files nest a level or two per folder; a file nested this deep is not one,
-// and refusing it keeps the parser's work bounded.
+// Folders, counted in lists (<DL>): real bookmark files nest a few; a file nested this deep
+// is not one.
 constexpr int kMaxDepth = 256;
+
+// Browsers write no </DT>, so the parser nests each bookmark of a folder in the one before,
+// and a folder of 20,000 bookmarks is 20,000 deep in its tree. That is harmless, but an end
+// tag that closes nothing makes it search the whole depth, and a hostile file of such tags
+// would take hours. The parser reports each one; their searches together may take this
+// many steps, a second or so, which real files, with few such tags, never come near.
+constexpr qint64 kMaxMisplacedWork = 500'000'000;
 
 struct Bookmark {
     QString title;
@@ -39,15 +47,16 @@ public:
     bool sawList = false;
     bool rootClosed = false;
     bool tooDeep = false;
+    bool tangled = false;
 
     void Start(const char* name, const xmlChar** attributes) {
-        if (++depth_ > kMaxDepth) {
-            tooDeep = true;
-            xmlStopParser(parser_);
-            return;
-        }
         const QByteArrayView tag(name);
         if (tag == "dl") {
+            if (folders_.size() >= kMaxDepth) {
+                tooDeep = true;
+                xmlStopParser(parser_);
+                return;
+            }
             sawList = true;
             folders_.append(pendingFolder_);
             pendingFolder_.clear();
@@ -69,7 +78,6 @@ public:
     }
 
     void End(const char* name) {
-        --depth_;
         const QByteArrayView tag(name);
         if (tag == "h3") {
             pendingFolder_ = folderName_.trimmed();
@@ -94,7 +102,18 @@ public:
 
     void Text(const xmlChar* text, int length) {
         if (collecting_)
-            collecting_->append(QString::fromUtf8(reinterpret_cast<const char*>(text), length));
+            collecting_->append(
+                Transfer::FromUtf8(QByteArrayView(reinterpret_cast<const char*>(text), length)));
+    }
+
+    // Each problem the parser reports after searching its open elements for an end tag's
+    // own, or for a misplaced <BODY>, costs it the depth it searched.
+    void Problem() {
+        misplacedWork_ += parser_->nameNr;
+        if (misplacedWork_ > kMaxMisplacedWork && !tangled) {
+            tangled = true;
+            xmlStopParser(parser_);
+        }
     }
 
 private:
@@ -102,7 +121,7 @@ private:
         for (int i = 0; attributes && attributes[i]; i += 2)
             if (QByteArrayView(reinterpret_cast<const char*>(attributes[i])) == wanted)
                 return attributes[i + 1]
-                           ? QString::fromUtf8(reinterpret_cast<const char*>(attributes[i + 1]))
+                           ? Transfer::FromUtf8(reinterpret_cast<const char*>(attributes[i + 1]))
                            : QString();
         return {};
     }
@@ -128,7 +147,7 @@ private:
     }
 
     htmlParserCtxtPtr parser_;
-    int depth_ = 0;
+    qint64 misplacedWork_ = 0;
     QStringList folders_;
     QString pendingFolder_;
     QString folderName_;
@@ -153,6 +172,10 @@ void OnText(void* context, const xmlChar* text, int length) {
     CollectorOf(context)->Text(text, length);
 }
 
+void OnProblem(void* context, xmlErrorPtr) {
+    CollectorOf(context)->Problem();
+}
+
 void OnDocumentType(void* context, const xmlChar* name, const xmlChar*, const xmlChar*) {
     CollectorOf(context)->declared =
         name && QLatin1StringView(reinterpret_cast<const char*>(name))
@@ -160,7 +183,7 @@ void OnDocumentType(void* context, const xmlChar* name, const xmlChar*, const xm
 }
 
 // Parses with libxml2's HTML parser, made for tag soup, through its event interface: no
-// tree is built, and the depth is checked as the parser goes.
+// tree is built, and the folders' depth is checked as the parser goes.
 bool Parse(QByteArrayView text, QList<Bookmark>* bookmarks, QString* error) {
     if (!text.isValidUtf8()) {
         *error = QStringLiteral("not UTF-8 text; browsers write bookmark files in UTF-8");
@@ -168,6 +191,13 @@ bool Parse(QByteArrayView text, QList<Bookmark>* bookmarks, QString* error) {
     }
     if (text.size() > std::numeric_limits<int>::max()) {
         *error = QStringLiteral("too large for a bookmark file");
+        return false;
+    }
+    if (const qsizetype tag = TagWithTooManyAttributes(text); tag >= 0) {
+        *error =
+            QStringLiteral("a tag with more than %1 attributes on line %2; not a bookmark file")
+                .arg(kMaxAttributes)
+                .arg(text.first(tag).count('\n') + 1);
         return false;
     }
     htmlParserCtxtPtr parser = htmlNewParserCtxt();
@@ -182,6 +212,10 @@ bool Parse(QByteArrayView text, QList<Bookmark>* bookmarks, QString* error) {
     parser->sax->characters = OnText;
     parser->sax->ignorableWhitespace = OnText;
     parser->sax->internalSubset = OnDocumentType;
+    // Problems reach a structured handler only in a handler marked as SAX2's; the HTML
+    // parser still calls startElement, not the namespace events.
+    parser->sax->initialized = XML_SAX2_MAGIC;
+    parser->sax->serror = OnProblem;
     parser->_private = &collector;
     // The text was checked to be UTF-8, so a charset the file declares is not believed.
     htmlCtxtReadMemory(parser, text.data(), int(text.size()), nullptr, "UTF-8",
@@ -189,10 +223,15 @@ bool Parse(QByteArrayView text, QList<Bookmark>* bookmarks, QString* error) {
                            HTML_PARSE_RECOVER | HTML_PARSE_IGNORE_ENC);
     htmlFreeParserCtxt(parser);
     if (collector.tooDeep)
-        *error = QStringLiteral("nested more than %1 deep; not a bookmark file").arg(kMaxDepth);
+        *error =
+            QStringLiteral("folders nested more than %1 deep; not a bookmark file").arg(kMaxDepth);
+    else if (collector.tangled)
+        *error = QStringLiteral("too many misplaced tags; not a bookmark file");
     else if (!collector.declared && !collector.sawList)
         *error = QStringLiteral("neither a Sitemora JSON export nor a bookmark file");
-    else if (collector.sawList && !collector.rootClosed)
+    else if (!collector.sawList)
+        *error = QStringLiteral("the bookmark list is missing (is the file cut short?)");
+    else if (!collector.rootClosed)
         *error = QStringLiteral("the bookmark list is not closed (is the file cut short?)");
     else
         *bookmarks = std::move(collector.bookmarks);
@@ -215,7 +254,7 @@ bool KnownAddresses(sqlite3* db, const QSet<QString>& wanted, QSet<QString>* kno
             const QByteArrayView bytes = addresses.View(c);
             if (bytes.isEmpty())
                 continue;
-            const QString typed = QString::fromUtf8(bytes).trimmed();
+            const QString typed = Transfer::FromUtf8(bytes).trimmed();
             for (const QString& address : {typed, Transfer::BrowserAddress(typed)})
                 if (!address.isEmpty() && wanted.contains(address))
                     known->insert(address);

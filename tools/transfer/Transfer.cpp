@@ -3,6 +3,8 @@
 #include "Address.h"
 #include "Catalogue.h"
 
+#include <QStringDecoder>
+
 #include <sqlite3.h>
 
 namespace Transfer {
@@ -12,6 +14,12 @@ QCommandLineOption CatalogueOption(const QString& use) {
             QStringLiteral("the catalogue to %1 (default: Sitemora.mdb in the current directory)")
                 .arg(use),
             QStringLiteral("FILE"), QString::fromLatin1(Catalogue::kFileName)};
+}
+
+QString FromUtf8(QByteArrayView utf8) {
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless |
+                                                       QStringConverter::Flag::ConvertInitialBom);
+    return decoder.decode(utf8);
 }
 
 bool IsPageScheme(const QString& scheme) {

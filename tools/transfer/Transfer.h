@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QCommandLineOption>
 #include <QString>
 
@@ -28,6 +29,10 @@ bool IsPageScheme(const QString& scheme);
 // program itself opens (Address::ForOpening); empty when the text is blank or names a
 // scheme that is not a page's.
 QString BrowserAddress(const QString& typed);
+
+// UTF-8 as text with every character kept: QString::fromUtf8 drops a U+FEFF at the start,
+// which at the start of a name or an address is the user's own character.
+QString FromUtf8(QByteArrayView utf8);
 
 // A prepared statement that is finalized however the caller leaves.
 class Statement {
