@@ -11,6 +11,16 @@ const QString kContentIndex = QStringLiteral("ContentIndex");
 QString SiteStatement(qint64 webIndex) {
     return QStringLiteral("Select * From Web Where WebIndex = ") + QString::number(webIndex);
 }
+
+// Stores the row being edited or inserted; a refused store is dropped and reported.
+bool Posted(Query& query, Dialogs& dialogs) {
+    QString error;
+    if (query.Post(&error))
+        return true;
+    query.Cancel();
+    dialogs.ErrorReport(error);
+    return false;
+}
 } // namespace
 
 SiteStore::Outcome SiteStore::Store(qint64 webIndex, const std::vector<Column>& changed,
@@ -35,12 +45,8 @@ SiteStore::Outcome SiteStore::Store(qint64 webIndex, const std::vector<Column>& 
     scratch_.Edit();
     for (const Column& column : changed)
         scratch_.SetField(column.name, column.text);
-    QString error;
-    if (!scratch_.Post(&error)) {
-        scratch_.Cancel();
-        action.Messages().ErrorReport(error);
+    if (!Posted(scratch_, action.Messages()))
         return Outcome::Failed;
-    }
     return action.Commit() ? Outcome::Stored : Outcome::Failed;
 }
 
@@ -58,12 +64,8 @@ bool SiteStore::StoreNew(const std::vector<Column>& columns, bool takeParagraphs
     scratch_.Append();
     for (const Column& column : columns)
         scratch_.SetField(column.name, column.text);
-    QString error;
-    if (!scratch_.Post(&error)) {
-        scratch_.Cancel();
-        action.Messages().ErrorReport(error);
+    if (!Posted(scratch_, action.Messages()))
         return false;
-    }
     const qint64 stored = scratch_.AsInteger(QStringLiteral("WebIndex"));
     if (takeParagraphs && !TakeParagraphs(stored, action.Messages()))
         return false;
@@ -77,15 +79,11 @@ bool SiteStore::StoreNew(const std::vector<Column>& columns, bool takeParagraphs
 bool SiteStore::TakeParagraphs(qint64 webIndex, Dialogs& dialogs) {
     if (!OpenQuery(second_, kPending + pending_.MineClause(), kOpenFailure, dialogs))
         return false;
-    QString error;
     for (second_.First(); !second_.Eof(); second_.Next()) {
         second_.Edit();
         second_.SetField(QStringLiteral("ContentWeb"), webIndex);
-        if (!second_.Post(&error)) {
-            second_.Cancel();
-            dialogs.ErrorReport(error);
+        if (!Posted(second_, dialogs))
             return false;
-        }
     }
     pending_.Tidy();
     return true;
@@ -108,12 +106,9 @@ SiteStore::Outcome SiteStore::AddParagraph(qint64 webIndex, const QString& text,
     scratch_.Append();
     scratch_.SetField(QStringLiteral("ContentWeb"), webIndex);
     scratch_.SetField(QStringLiteral("ContentTxt"), text);
-    QString error;
-    if (!scratch_.Post(&error)) {
-        scratch_.Cancel();
-        action.Messages().ErrorReport(error);
+    if (!Posted(scratch_, action.Messages()))
         return Outcome::Failed;
-    }
+    QString error;
     if (webIndex == 0 && !pending_.Own(scratch_.AsInteger(kContentIndex), &error)) {
         action.Messages().ErrorReport(error);
         return Outcome::Failed;

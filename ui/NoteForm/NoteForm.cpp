@@ -70,28 +70,7 @@ TFormNote::TFormNote(TShareDataModule* dataModule, QWidget* parent, DesktopOpene
                    Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(kClientWidth, kClientHeight);
 
-    // Each box with its column, in the order the columns are written. A box is named to
-    // the user, in messages too, by its accessible name: its label, and where a label
-    // stands for several boxes, which one.
-    const std::array<QLineEdit*, 9> record = {ui_->WebName, ui_->WebUrl, ui_->WebPr,
-                                              ui_->User1,   ui_->Key1,   ui_->User2,
-                                              ui_->Key2,    ui_->User3,  ui_->Key3};
-    std::vector<SiteBoxes::Box> boxes;
-    boxes.reserve(Catalogue::WebTextColumns().size());
-    for (int i = 0; i < static_cast<int>(record.size()); ++i)
-        boxes.push_back({record[i], Catalogue::WebTextColumns()[i], record[i]->accessibleName()});
-    for (int n = 1; n <= 8; ++n) {
-        for (const QString& part : {QStringLiteral("Name"), QStringLiteral("Page")}) {
-            auto* box = findChild<QLineEdit*>(QStringLiteral("Son%1%2").arg(part).arg(n));
-            boxes.push_back(
-                {box, QStringLiteral("WebSon%1%2").arg(part).arg(n), box->accessibleName()});
-        }
-    }
-    // A line edit cuts its text at 32767 characters unless told otherwise, which would
-    // silently shorten a long address or note when the site is stored again.
-    for (const SiteBoxes::Box& box : boxes)
-        box.edit->setMaxLength(std::numeric_limits<int>::max());
-    boxes_ = std::make_unique<SiteBoxes>(std::move(boxes));
+    MakeBoxes();
 
     ADOQuery1.setObjectName(QStringLiteral("ADOQuery1"));
     if (dataModule_) {
@@ -134,6 +113,31 @@ TFormNote::TFormNote(TShareDataModule* dataModule, QWidget* parent, DesktopOpene
 }
 
 TFormNote::~TFormNote() = default;
+
+// Each box with its column, in the order the columns are written. A box is named to the
+// user, in messages too, by its accessible name: its label, and where a label stands for
+// several boxes, which one.
+void TFormNote::MakeBoxes() {
+    const std::array<QLineEdit*, 9> record = {ui_->WebName, ui_->WebUrl, ui_->WebPr,
+                                              ui_->User1,   ui_->Key1,   ui_->User2,
+                                              ui_->Key2,    ui_->User3,  ui_->Key3};
+    std::vector<SiteBoxes::Box> boxes;
+    boxes.reserve(Catalogue::WebTextColumns().size());
+    for (int i = 0; i < static_cast<int>(record.size()); ++i)
+        boxes.push_back({record[i], Catalogue::WebTextColumns()[i], record[i]->accessibleName()});
+    for (int n = 1; n <= 8; ++n) {
+        for (const QString& part : {QStringLiteral("Name"), QStringLiteral("Page")}) {
+            auto* box = findChild<QLineEdit*>(QStringLiteral("Son%1%2").arg(part).arg(n));
+            boxes.push_back(
+                {box, QStringLiteral("WebSon%1%2").arg(part).arg(n), box->accessibleName()});
+        }
+    }
+    // A line edit cuts its text at 32767 characters unless told otherwise, which would
+    // silently shorten a long address or note when the site is stored again.
+    for (const SiteBoxes::Box& box : boxes)
+        box.edit->setMaxLength(std::numeric_limits<int>::max());
+    boxes_ = std::make_unique<SiteBoxes>(std::move(boxes));
+}
 
 Dialogs& TFormNote::Messages() const {
     return dataModule_->Messages();
@@ -216,6 +220,7 @@ bool TFormNote::StoreSite() {
             break;
         }
         std::vector<int> boxes;
+        boxes.reserve(conflicts.size());
         for (const SiteStore::Conflict& conflict : conflicts)
             boxes.push_back(changed[conflict.column]);
         const bool overwrite = Messages().Confirm(

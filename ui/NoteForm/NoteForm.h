@@ -72,6 +72,7 @@ private:
     // may be stored, since the boxes hold its texts and nobody else's.
     enum class SiteRead { Read, Missing, Unread };
 
+    void MakeBoxes();
     void FormShow();
     void FormClose();
     void ADOQuery1AfterScroll();
