@@ -1,7 +1,9 @@
 #pragma once
 
 #include "QueryKeyset.h"
+#include "ResultShape.h"
 #include "RowStore.h"
+#include "RowWriter.h"
 
 #include <QHash>
 #include <QObject>
@@ -81,8 +83,8 @@ public:
     void MoveTo(int row);
     bool Locate(const QString& field, const QVariant& value);
 
-    int FieldCount() const { return static_cast<int>(names_.size()); }
-    QString FieldName(int column) const { return names_[column]; }
+    int FieldCount() const { return static_cast<int>(shape_.names.size()); }
+    QString FieldName(int column) const { return shape_.names[column]; }
     int FieldIndex(const QString& name) const;
     bool HasField(const QString& name) const { return FieldIndex(name) >= 0; }
 
@@ -129,7 +131,9 @@ private:
     RowRef Current() const;
     int Count() const;
     qint64 KeyAt(int row) const;
-    bool ReadKeys(sqlite3_stmt* statement, QString* error);
+    bool OpenFailed(const QString& text, QString* error);
+    bool BindParameters(sqlite3_stmt* statement) const;
+    bool ReadKeys(const ResultShape& shape, sqlite3_stmt* statement, QString* error);
     int FindKey(int column, const QVariant& value) const;
 
     bool Discard();
@@ -138,7 +142,7 @@ private:
     bool StoreEdit(QString* error);
     bool StoreInsert(QString* error);
     bool Reread(int row, qint64 key, QString* error);
-    QString RowByKeySql() const;
+    std::vector<RowWriter::Value> Changes() const;
     QVariant BufferedValue(int column) const;
     void Scrolled();
 
@@ -148,7 +152,8 @@ private:
     State state_ = State::Inactive;
     Reading reading_ = Reading::Everything;
     bool skipRows_ = false;
-    std::vector<QString> names_;
+    // Where stores go: the one table every column comes from, and its key column.
+    ResultShape shape_;
     QHash<QString, int> index_;
 
     // Every row of a result read whole; the keys and fetched rows of one read by key.
@@ -161,11 +166,6 @@ private:
     QString rowError_;
     int current_ = -1;
     bool eof_ = true;
-
-    // Where stores go: the one table every column comes from, and its key column.
-    QString table_;
-    std::vector<QString> origins_;
-    int keyColumn_ = -1;
 
     // Values set since Edit or Append, by column; unset columns keep their old value.
     std::vector<QVariant> buffer_;

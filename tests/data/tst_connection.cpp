@@ -341,27 +341,36 @@ void TestConnection::storeWaitsForAnotherCopyToFinish() {
     query.SetConnection(&connection);
     QVERIFY(Run(query, kAllSites));
 
-    // The other copy takes the lock and lets go a little later, from its own thread; a
-    // store that failed at once instead of waiting would see the lock.
+    // The other copy takes the lock and lets go, from its own thread, once the store has
+    // begun to wait for it; a store that failed at once instead of waiting would see the
+    // lock.
     enum Phase { Starting, Locked, LockFailed };
     std::atomic<int> phase{Starting};
+    std::atomic<bool> waiting{false};
     std::atomic<bool> released{false};
     std::thread other([&] {
         OtherCopy copy(catalogue.Path());
         phase = copy.Lock() ? Locked : LockFailed;
         phase.notify_one();
         if (phase == Locked) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            waiting.wait(false);
             released = copy.Release();
         }
     });
     phase.wait(Starting);
+    auto stopWaiting = [&] {
+        waiting = true;
+        waiting.notify_one();
+    };
+    // Told from inside the store's wait, on this thread.
+    connect(&connection, &Connection::WaitStarted, &connection, stopWaiting);
     query.Edit();
     query.SetField("WebName", QStringLiteral("after the wait"));
     QSignalSpy started(&connection, &Connection::WaitStarted);
     QSignalSpy finished(&connection, &Connection::WaitFinished);
     QString error;
     const bool stored = query.Post(&error);
+    stopWaiting();
     other.join();
     QCOMPARE(phase.load(), int(Locked));
     QVERIFY(released);

@@ -3,11 +3,20 @@
 #include "ImportHarness.h"
 #include "LegacyFile.h"
 
-#include <QThread>
-
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
+
+namespace {
+
+// Whether process `pid` is stopped, as by SIGSTOP.
+bool Stopped(pid_t pid) {
+    const QByteArray stat = ReadFile(QStringLiteral("/proc/%1/stat").arg(pid));
+    const qsizetype name = stat.lastIndexOf(')');
+    return name >= 0 && stat.mid(name + 2, 1) == "T";
+}
+
+} // namespace
 
 class ImportTest : public QObject {
     Q_OBJECT
@@ -275,30 +284,44 @@ private slots:
     }
 
     void leavesNothingWhenInterrupted() {
-        // Each run is interrupted a little later than the one before, so that signals land
-        // before the temporary file exists, while it is filled and once it is in place:
-        // each leaves either the whole new catalogue or nothing.
+        // A signal that lands while the new catalogue is being filled leaves nothing; one
+        // that lands while it is put in place waits, and leaves the whole catalogue.
         const int interrupts[] = {SIGQUIT, SIGINT, SIGTERM, SIGHUP};
-        for (int run = 0; run < 40; ++run) {
-            QTemporaryDir dir;
-            QVERIFY(QFile::copy(FixturePath(QStringLiteral("catalog-jet4.mdb")),
-                                dir.filePath(QStringLiteral("old.mdb"))));
-            QProcess process;
-            process.setWorkingDirectory(dir.path());
-            process.setChildProcessModifier([] {
-                const rlimit noCore{0, 0};
-                setrlimit(RLIMIT_CORE, &noCore);
-            });
-            process.start(QStringLiteral(SITEMORA_IMPORT_TOOL),
-                          {QStringLiteral("old.mdb"), QStringLiteral("new.mdb")});
-            QVERIFY(process.waitForStarted());
-            QThread::usleep(static_cast<unsigned long>(run) * 1500);
-            ::kill(pid_t(process.processId()), interrupts[run % 4]);
-            QVERIFY(process.waitForFinished(60000));
-            const bool done =
-                process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-            QCOMPARE(Listing(dir.path()),
-                     done ? QStringList({"new.mdb", "old.mdb"}) : QStringList({"old.mdb"}));
+        for (const int signal : interrupts) {
+            for (const bool publishing : {false, true}) {
+                QTemporaryDir dir;
+                QVERIFY(QFile::copy(FixturePath(QStringLiteral("catalog-jet4.mdb")),
+                                    dir.filePath(QStringLiteral("old.mdb"))));
+                QProcess process;
+                process.setWorkingDirectory(dir.path());
+                QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+                env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(SITEMORA_PAUSE));
+                env.insert(QStringLiteral("ASAN_OPTIONS"),
+                           QStringLiteral("verify_asan_link_order=0"));
+                env.insert(QStringLiteral("SITEMORA_PAUSE_AT"),
+                           publishing ? QStringLiteral("publish") : QStringLiteral("fill"));
+                process.setProcessEnvironment(env);
+                process.setChildProcessModifier([] {
+                    const rlimit noCore{0, 0};
+                    setrlimit(RLIMIT_CORE, &noCore);
+                });
+                process.start(QStringLiteral(SITEMORA_IMPORT_TOOL),
+                              {QStringLiteral("old.mdb"), QStringLiteral("new.mdb")});
+                QVERIFY(process.waitForStarted());
+                const pid_t pid = pid_t(process.processId());
+                QTRY_VERIFY_WITH_TIMEOUT(Stopped(pid), 60000);
+                ::kill(pid, signal);
+                ::kill(pid, SIGCONT);
+                QVERIFY(process.waitForFinished(60000));
+                QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+                if (publishing) {
+                    QCOMPARE(process.exitCode(), 0);
+                    QCOMPARE(Listing(dir.path()), QStringList({"new.mdb", "old.mdb"}));
+                } else {
+                    QCOMPARE(process.exitCode(), 128 + signal);
+                    QCOMPARE(Listing(dir.path()), QStringList({"old.mdb"}));
+                }
+            }
         }
     }
 

@@ -1,5 +1,4 @@
-#include "MainForm.h"
-#include "SearchForm.h"
+#include "support/ProgramWindows.h"
 #include "support/TempCatalogue.h"
 #include "tst_noteform_harness.h"
 
@@ -37,19 +36,14 @@ bool Related(QObject* from, QObject* to, QAccessible::Relation relation) {
 }
 
 // The three windows as start-up makes them, all shown.
-struct Windows {
+// Entered first, so that the windows open the catalogue it holds.
+struct EnteredCatalogue {
     TempCatalogue catalogue;
     bool entered = catalogue.EnterDir();
-    RecordingDialogs dialogs;
-    RecordingOpener opener;
-    TFormMain main;
-    TShareDataModule dataModule{dialogs};
-    TFormNote note{&dataModule, &main, &opener};
-    TFormSearch search{&main};
+};
 
+struct Windows : EnteredCatalogue, ProgramWindows {
     Windows() {
-        main.AttachDataModule(&dataModule);
-        main.AttachForms(&note, &search);
         for (QWidget* window : All())
             window->show();
     }

@@ -1,7 +1,5 @@
 #include "DataGrid.h"
-#include "MainForm.h"
-#include "ShareDM.h"
-#include "support/RecordingDialogs.h"
+#include "support/ProgramWindows.h"
 #include "support/TempCatalogue.h"
 
 #include <QProcess>
@@ -35,28 +33,25 @@ void TestImported::mainWindowListsImportedSites() {
     QVERIFY2(import.exitCode() == 0, import.readAllStandardError().constData());
     QVERIFY(catalogue.EnterDir());
 
-    RecordingDialogs dialogs;
-    TFormMain form;
-    TShareDataModule dataModule(dialogs);
-    form.AttachDataModule(&dataModule);
-    form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    MainWindowFixture w;
+    w.main.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w.main));
 
-    QCOMPARE(dialogs.Shown(), 0);
-    QAbstractItemModel* model = form.DBGridEh1->View()->model();
+    QCOMPARE(w.dialogs.Shown(), 0);
+    QAbstractItemModel* model = w.main.DBGridEh1->View()->model();
     QStringList indices;
     for (int row = 0; row < model->rowCount(); ++row)
         indices << model->index(row, 0).data().toString();
     QCOMPARE(indices, QStringList({"1", "2", "5", "17", "1000", "1001"}));
-    QCOMPARE(form.DBGridEh1->FooterText(1), QStringLiteral("6"));
-    QCOMPARE(form.DetailsText(),
+    QCOMPARE(w.main.DBGridEh1->FooterText(1), QStringLiteral("6"));
+    QCOMPARE(w.main.DetailsText(),
              QStringLiteral("网站名称：示例门户网站\r\n\r\n网站地址：http://www.example.cn/\r\n\r\n"
                             "网站ＰＲ：新闻、邮箱\r\n\r\n第一行\r\n第二行\r\n第三行（CRLF）\r\n\r\n"
                             "LF 分隔\n第二行\n\n空行之后\r\n\r\n"));
 
     // A paragraph without a value shows as empty text; one without a site shows nowhere.
-    QVERIFY(form.ADOQuery1.Locate("WebIndex", 1000));
-    QCOMPARE(form.DetailsText(),
+    QVERIFY(w.main.ADOQuery1.Locate("WebIndex", 1000));
+    QCOMPARE(w.main.DetailsText(),
              QStringLiteral("网站名称：全部子页面\r\n\r\n网站地址：http://all.example.cn/\r\n\r\n"
                             "网站ＰＲ：测试\r\n\r\n\r\n\r\n自动编号的内容\r\n第二行\r\n\r\n"));
 }

@@ -1,7 +1,5 @@
 #include "DataGrid.h"
-#include "MainForm.h"
-#include "ShareDM.h"
-#include "support/RecordingDialogs.h"
+#include "support/ProgramWindows.h"
 #include "support/TempCatalogue.h"
 
 #include <QAccessible>
@@ -21,17 +19,13 @@
 namespace {
 
 // A main window as start-up wires it, over the catalogue in the current directory.
-struct MainWindow {
-    RecordingDialogs dialogs;
-    TFormMain form;
-    TShareDataModule dataModule{dialogs};
-    MainWindow() { form.AttachDataModule(&dataModule); }
+struct MainWindow : MainWindowFixture {
     void Show() {
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main));
     }
-    QTableView* View() { return form.DBGridEh1->View(); }
-    QString Pane() { return form.Memo1->toPlainText(); }
+    QTableView* View() { return main.DBGridEh1->View(); }
+    QString Pane() { return main.Memo1->toPlainText(); }
 };
 
 } // namespace
@@ -64,10 +58,10 @@ void TestMainForm::emptyCatalogueShowsEmptyListAndPane() {
     QVERIFY(catalogue.EnterDir());
     MainWindow w;
     w.Show();
-    QCOMPARE(w.form.windowTitle(), QStringLiteral("Sitemora软件"));
+    QCOMPARE(w.main.windowTitle(), QStringLiteral("Sitemora软件"));
     QCOMPARE(w.View()->model()->rowCount(), 0);
-    QCOMPARE(w.form.DBGridEh1->FooterText(0), QStringLiteral("合计"));
-    QCOMPARE(w.form.DBGridEh1->FooterText(1), QStringLiteral("0"));
+    QCOMPARE(w.main.DBGridEh1->FooterText(0), QStringLiteral("合计"));
+    QCOMPARE(w.main.DBGridEh1->FooterText(1), QStringLiteral("0"));
     QCOMPARE(w.Pane(), QString());
     QCOMPARE(w.dialogs.Shown(), 0);
     QVERIFY(w.View()->hasFocus());
@@ -103,7 +97,7 @@ void TestMainForm::detailsText() {
     QVERIFY(catalogue.EnterDir());
     MainWindow w;
     w.Show();
-    QCOMPARE(w.form.DetailsText(), expected);
+    QCOMPARE(w.main.DetailsText(), expected);
     QString shown = expected;
     QCOMPARE(w.Pane(), shown.replace("\r\n", "\n"));
 }
@@ -126,7 +120,7 @@ void TestMainForm::listsSitesInIndexOrderWithFirstSelected() {
     QCOMPARE(w.View()->columnWidth(0), 80);
     QCOMPARE(w.View()->columnWidth(1), 210);
     QCOMPARE(w.View()->currentIndex().row(), 0);
-    QCOMPARE(w.form.DBGridEh1->FooterText(1), QStringLiteral("2"));
+    QCOMPARE(w.main.DBGridEh1->FooterText(1), QStringLiteral("2"));
     QVERIFY(w.Pane().startsWith("网站名称：a\n"));
 }
 
@@ -152,7 +146,7 @@ void TestMainForm::everyKeyboardMoveRebuildsThePane() {
     QTest::keyClick(w.View(), Qt::Key_Home, Qt::ControlModifier);
     expectPane("one");
     // The pane is rebuilt even over what the user typed into it.
-    w.form.Memo1->setPlainText("typed");
+    w.main.Memo1->setPlainText("typed");
     QTest::keyClick(w.View(), Qt::Key_End, Qt::ControlModifier);
     expectPane("three");
     // Editing the site's paragraphs elsewhere shows on the next move, never cached.
@@ -171,9 +165,9 @@ void TestMainForm::gridAndCursorFollowEachOther() {
     QTableView* view = w.View();
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
                       view->visualRect(view->model()->index(3, 1)).center());
-    QCOMPARE(w.form.ADOQuery1.RecNo(), 3);
+    QCOMPARE(w.main.ADOQuery1.RecNo(), 3);
     QVERIFY(w.Pane().startsWith("网站名称：site 3\n"));
-    QVERIFY(w.form.ADOQuery1.Locate("WebIndex", 40));
+    QVERIFY(w.main.ADOQuery1.Locate("WebIndex", 40));
     QCOMPARE(view->currentIndex().row(), 39);
     QVERIFY(w.Pane().startsWith("网站名称：site 39\n"));
 }
@@ -210,7 +204,7 @@ void TestMainForm::failedStartKeepsPlaceholderAndRecovers() {
     QString error;
     QVERIFY(Catalogue::CreateEmpty(catalogue.Path(), &error));
     catalogue.AddSite("back");
-    w.form.RefreshSiteList();
+    w.main.RefreshSiteList();
     QCOMPARE(w.dialogs.Informations().size(), 1);
     QCOMPARE(w.View()->model()->rowCount(), 1);
     QVERIFY(w.Pane().startsWith("网站名称：back\n"));
@@ -227,7 +221,7 @@ void TestMainForm::failedParagraphStatementKeepsTheLabelledLines() {
     MainWindow w;
     w.Show();
     QCOMPARE(w.dialogs.Informations(), QStringList{"数据库打开失败"});
-    QCOMPARE(w.form.DetailsText(),
+    QCOMPARE(w.main.DetailsText(),
              QStringLiteral("网站名称：only\r\n\r\n网站地址：u\r\n\r\n网站ＰＲ：\r\n\r\n"));
 }
 
@@ -244,9 +238,9 @@ void TestMainForm::damagedCatalogueFailsTheStart() {
         QVERIFY(w.dialogs.Informations()[0].startsWith("数据库打开失败\n"));
         QVERIFY(w.dialogs.Informations()[0].contains("sitemora-backup restore"));
         QCOMPARE(w.View()->model()->rowCount(), 0);
-        QCOMPARE(w.form.DBGridEh1->FooterText(1), QStringLiteral("0"));
+        QCOMPARE(w.main.DBGridEh1->FooterText(1), QStringLiteral("0"));
         QCOMPARE(w.Pane(), QStringLiteral("[文本内容]"));
-        w.form.RefreshSiteList();
+        w.main.RefreshSiteList();
         QCOMPARE(w.dialogs.Informations().size(), 2);
         QCOMPARE(w.dialogs.Informations()[1], QStringLiteral("数据库打开失败"));
         QCOMPARE(w.View()->model()->rowCount(), 0);
@@ -285,7 +279,7 @@ void TestMainForm::waitForAnotherCopyShowsTheBusyCursor() {
     QCOMPARE(w.View()->model()->rowCount(), 0);
 
     sqlite3_close(other);
-    w.form.RefreshSiteList();
+    w.main.RefreshSiteList();
     QCOMPARE(w.View()->model()->rowCount(), 1);
     QCOMPARE(during.size(), 1);
     QVERIFY(!QGuiApplication::overrideCursor());
@@ -304,12 +298,12 @@ void TestMainForm::siteDeletedElsewhereIsNoSite() {
     QTableView* view = w.View();
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
                       view->visualRect(view->model()->index(1, 1)).center());
-    QCOMPARE(w.form.ADOQuery1.RecNo(), 1);
-    QCOMPARE(w.form.DetailsText(), QString());
+    QCOMPARE(w.main.ADOQuery1.RecNo(), 1);
+    QCOMPARE(w.main.DetailsText(), QString());
     QCOMPARE(view->model()->index(1, 0).data().toString(), QString());
     QCOMPARE(view->model()->index(1, 1).data().toString(), QString());
-    QCOMPARE(w.form.DBGridEh1->FooterText(1), QStringLiteral("3"));
-    w.form.ActionDeleteExecute();
+    QCOMPARE(w.main.DBGridEh1->FooterText(1), QStringLiteral("3"));
+    w.main.ActionDeleteExecute();
     QCOMPARE(w.dialogs.Informations(), QStringList{"请先选中要修改的记录"});
     QCOMPARE(w.dialogs.Confirmations().size(), 0);
 
@@ -342,7 +336,7 @@ void TestMainForm::unreadableRowsAreDrawnEmptyWithoutABox() {
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
                       view->visualRect(view->model()->index(59, 1)).center());
     QCOMPARE(w.dialogs.Informations(), QStringList{"数据库打开失败"});
-    QCOMPARE(w.form.DetailsText(), QString());
+    QCOMPARE(w.main.DetailsText(), QString());
 
     sqlite3_close(other);
     QTest::keyClick(view, Qt::Key_Up);
@@ -378,7 +372,7 @@ void TestMainForm::anotherCopysChangesShowWithoutAnyAction() {
     QCOMPARE(model->index(6, 0).data().toString(), QString());
     QCOMPARE(model->index(6, 1).data().toString(), QString());
     QCOMPARE(model->index(0, 1).data().toString(), QStringLiteral("site 1"));
-    QCOMPARE(w.form.DBGridEh1->FooterText(1), QStringLiteral("60"));
+    QCOMPARE(w.main.DBGridEh1->FooterText(1), QStringLiteral("60"));
     view->scrollToBottom();
     QCOMPARE(model->index(54, 1).data().toString(), QStringLiteral("renamed"));
     QCOMPARE(w.dialogs.Shown(), 0);
@@ -410,7 +404,7 @@ void TestMainForm::drawingNeverWaitsForALock() {
     view->viewport()->repaint();
     QCOMPARE(model->index(59, 0).data().toString(), QStringLiteral("60"));
     QCOMPARE(model->index(59, 1).data().toString(), QString());
-    w.form.ADOQuery1.CheckForChanges();
+    w.main.ADOQuery1.CheckForChanges();
     view->scrollToTop();
     view->viewport()->repaint();
     QCOMPARE(model->index(1, 1).data().toString(), QStringLiteral("site 2"));
@@ -429,22 +423,22 @@ void TestMainForm::windowGeometryAndMaximizedLayout() {
     QVERIFY(catalogue.EnterDir());
     MainWindow w;
     w.Show();
-    QCOMPARE(w.form.size(), QSize(762, 493));
-    auto* panel1 = w.form.findChild<QWidget*>("Panel1");
-    auto* panel4 = w.form.findChild<QWidget*>("Panel4");
+    QCOMPARE(w.main.size(), QSize(762, 493));
+    auto* panel1 = w.main.findChild<QWidget*>("Panel1");
+    auto* panel4 = w.main.findChild<QWidget*>("Panel4");
     QCOMPARE(panel1->geometry(), QRect(0, 0, 337, 493));
     QCOMPARE(panel4->height(), 112);
-    QCOMPARE(w.form.Memo1->parentWidget()->geometry(), QRect(337, 0, 425, 493));
-    QVERIFY(w.form.windowFlags() & Qt::WindowMaximizeButtonHint);
+    QCOMPARE(w.main.Memo1->parentWidget()->geometry(), QRect(337, 0, 425, 493));
+    QVERIFY(w.main.windowFlags() & Qt::WindowMaximizeButtonHint);
 
-    w.form.showMaximized();
-    QTRY_VERIFY(w.form.width() > 762);
+    w.main.showMaximized();
+    QTRY_VERIFY(w.main.width() > 762);
     QCOMPARE(panel1->width(), 337);
     QCOMPARE(panel4->height(), 112);
-    QVERIFY(w.form.DBGridEh1->height() > 493 - 112 - 10);
-    QCOMPARE(w.form.Memo1->parentWidget()->width(), w.form.width() - 337);
-    w.form.showNormal();
-    QTRY_COMPARE(w.form.size(), QSize(762, 493));
+    QVERIFY(w.main.DBGridEh1->height() > 493 - 112 - 10);
+    QCOMPARE(w.main.Memo1->parentWidget()->width(), w.main.width() - 337);
+    w.main.showNormal();
+    QTRY_COMPARE(w.main.size(), QSize(762, 493));
 }
 
 void TestMainForm::titleClickDoesNotSort() {
@@ -466,7 +460,7 @@ void TestMainForm::footerAndCellsAreAccessible() {
     QVERIFY(catalogue.EnterDir());
     MainWindow w;
     w.Show();
-    auto* count = w.form.DBGridEh1->findChild<QLabel*>("Footer1");
+    auto* count = w.main.DBGridEh1->findChild<QLabel*>("Footer1");
     QVERIFY(count);
     QAccessibleInterface* footer = QAccessible::queryAccessibleInterface(count);
     QVERIFY(footer);
@@ -477,7 +471,7 @@ void TestMainForm::footerAndCellsAreAccessible() {
     QAccessibleInterface* cell = table->tableInterface()->cellAt(0, 1);
     QVERIFY(cell);
     QCOMPARE(cell->text(QAccessible::Name), QStringLiteral("可读的名字"));
-    QAccessibleInterface* pane = QAccessible::queryAccessibleInterface(w.form.Memo1);
+    QAccessibleInterface* pane = QAccessible::queryAccessibleInterface(w.main.Memo1);
     QVERIFY(pane->textInterface());
     QVERIFY(pane->textInterface()
                 ->text(0, pane->textInterface()->characterCount())

@@ -5,6 +5,7 @@
 #include "NoteForm.h"
 #include "ShareDM.h"
 #include "support/RecordingDialogs.h"
+#include "support/RecordingOpener.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -16,22 +17,6 @@
 #include <QTest>
 #include <QTextDocument>
 #include <QWindow>
-
-// Keeps every address the editor hands to the desktop instead of starting a browser;
-// with `failWith` set, the desktop answers that it could not open it, for that reason.
-class RecordingOpener : public DesktopOpener {
-public:
-    void Open(const QString& text, FailureReport failed) override {
-        opened_ << text;
-        if (!failWith.isNull())
-            failed(failWith);
-    }
-    const QStringList& Opened() const { return opened_; }
-    QString failWith;
-
-private:
-    QStringList opened_;
-};
 
 // The editor as start-up wires it, over the catalogue in the current directory, with a
 // plain window standing in for the main window that owns it.

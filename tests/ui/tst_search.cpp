@@ -1,8 +1,4 @@
-#include "MainForm.h"
-#include "NoteForm.h"
-#include "SearchForm.h"
-#include "ShareDM.h"
-#include "support/RecordingDialogs.h"
+#include "support/ProgramWindows.h"
 #include "support/TempCatalogue.h"
 
 #include <QApplication>
@@ -43,23 +39,13 @@ void WhenShown(QDialog* dialog, std::function<void()> act) {
 }
 
 // The main window as start-up wires it, over the catalogue in the current directory.
-struct Program {
-    RecordingDialogs dialogs;
-    TFormMain form;
-    TShareDataModule dataModule{dialogs};
-    TFormNote note{&dataModule, &form};
-    TFormSearch search{&form};
-
-    Program() {
-        form.AttachDataModule(&dataModule);
-        form.AttachForms(&note, &search);
-        form.show();
-    }
+struct Program : ProgramWindows {
+    Program() { main.show(); }
 
     // Opens the dialog from the search picture and lets `act` end it.
     void Search(std::function<void()> act) {
         WhenShown(&search, std::move(act));
-        form.Image1Click();
+        main.Image1Click();
     }
 
     void Accept(const QString& name, const QString& url) {
@@ -78,16 +64,16 @@ struct Program {
             note.Button4Click();
         });
         if (row == 0)
-            form.ActionNewExecute();
+            main.ActionNewExecute();
         else
-            form.DBGridEh1DblClick();
+            main.DBGridEh1DblClick();
     }
 
     QStringList Listed() const {
         QStringList names;
-        const int column = form.ADOQuery1.FieldIndex(QStringLiteral("WebName"));
-        for (int row = 0; row < form.ADOQuery1.RecordCount(); ++row)
-            names << form.ADOQuery1.TextAt(row, column);
+        const int column = main.ADOQuery1.FieldIndex(QStringLiteral("WebName"));
+        for (int row = 0; row < main.ADOQuery1.RecordCount(); ++row)
+            names << main.ADOQuery1.TextAt(row, column);
         return names;
     }
 };
@@ -157,10 +143,10 @@ void TestSearch::dialogLayout() {
     QCOMPARE(s.Button1->pos(), QPoint(96, 144));
     QCOMPARE(s.Button2->pos(), QPoint(192, 144));
 
-    p.form.move(100, 80);
+    p.main.move(100, 80);
     p.Search([&] {
         // Within the pixel that halving an odd difference of sizes loses.
-        const QPoint offset = s.frameGeometry().center() - p.form.frameGeometry().center();
+        const QPoint offset = s.frameGeometry().center() - p.main.frameGeometry().center();
         QVERIFY2(offset.manhattanLength() <= 1, qPrintable(QString::number(offset.y())));
         QVERIFY(!s.Button1->isDefault() && !s.Button2->isDefault());
         s.close();
@@ -241,9 +227,9 @@ void TestSearch::filters() {
     QCOMPARE(p.dialogs.Informations(), QStringList());
     QCOMPARE(catalogue.Count(kCountSites), qint64(kSites.size()));
     if (expected.isEmpty())
-        QCOMPARE(p.form.DetailsText(), QString());
+        QCOMPARE(p.main.DetailsText(), QString());
     else
-        QVERIFY(p.form.DetailsText().startsWith(QStringLiteral("网站名称：") + expected.first()));
+        QVERIFY(p.main.DetailsText().startsWith(QStringLiteral("网站名称：") + expected.first()));
 }
 
 void TestSearch::statementCarriesTheTextsAsValues() {
@@ -260,7 +246,7 @@ void TestSearch::statementCarriesTheTextsAsValues() {
     QVERIFY(catalogue.EnterDir());
     Program p;
     p.Accept(QStringLiteral("名'"), QStringLiteral("url"));
-    QCOMPARE(p.form.ADOQuery1.Sql(),
+    QCOMPARE(p.main.ADOQuery1.Sql(),
              QStringLiteral("Select * From Web Where (WebIndex > 0) And (InStr(WebName,?)) And "
                             "(InStr(WebUrl,?)) Order By WebIndex"));
 }
@@ -279,7 +265,7 @@ void TestSearch::filterStaysAfterSaveAndDelete() {
     p.Save(0, QStringLiteral("搜狐"));
     QCOMPARE(p.Listed(), (QStringList{"新浪网", "新浪微博", "新浪新闻"}));
     // An edited site that no longer matches leaves it.
-    p.form.ADOQuery1.MoveTo(1);
+    p.main.ADOQuery1.MoveTo(1);
     p.Save(1, QStringLiteral("微博"));
     QCOMPARE(p.Listed(), (QStringList{"新浪网", "新浪新闻"}));
     QVERIFY(!p.dialogs.Informations().contains(QStringLiteral("数据库打开失败")));
@@ -287,7 +273,7 @@ void TestSearch::filterStaysAfterSaveAndDelete() {
     p.dialogs.Clear();
 
     p.dialogs.QueueYes();
-    p.form.ActionDeleteExecute();
+    p.main.ActionDeleteExecute();
     QCOMPARE(p.dialogs.Informations(), QStringList{QStringLiteral("记录删除成功")});
     QCOMPARE(p.Listed(), QStringList{"新浪新闻"});
 
@@ -303,7 +289,7 @@ void TestSearch::cancelKeepsFilterAndTypedText() {
     Fill(catalogue);
     Program p;
     p.Accept(QStringLiteral("新浪"), QString());
-    p.form.ADOQuery1.MoveTo(1);
+    p.main.ADOQuery1.MoveTo(1);
 
     int result = 0;
     WhenShown(&p.search, [&] {
@@ -331,7 +317,7 @@ void TestSearch::cancelKeepsFilterAndTypedText() {
     QCOMPARE(p.search.Edit1->text(), QStringLiteral("google"));
     QCOMPARE(p.search.Edit2->text(), QStringLiteral("scholar"));
     // Not refreshed: a refresh would have gone back to the first row.
-    QCOMPARE(p.form.ADOQuery1.RecNo(), 1);
+    QCOMPARE(p.main.ADOQuery1.RecNo(), 1);
     QCOMPARE(p.Listed(), (QStringList{"新浪网", "新浪微博"}));
     QCOMPARE(p.dialogs.Shown(), 0);
 }

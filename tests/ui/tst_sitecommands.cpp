@@ -1,5 +1,4 @@
-#include "MainForm.h"
-#include "SearchForm.h"
+#include "support/ProgramWindows.h"
 #include "support/RealMouse.h"
 #include "support/TempCatalogue.h"
 #include "tst_noteform_harness.h"
@@ -16,19 +15,11 @@ namespace {
 
 // The main window and the editor as start-up wires them; the editor is shown modally
 // by the main window's own commands.
-struct Program {
-    RecordingDialogs dialogs;
-    RecordingOpener opener;
-    TFormMain main;
-    TShareDataModule dataModule{dialogs};
-    TFormNote note{&dataModule, &main, &opener};
-    TFormSearch search{&main};
+struct Program : ProgramWindows {
     int editorEndings = 0;
     bool leftOpen = false;
 
     Program() {
-        main.AttachDataModule(&dataModule);
-        main.AttachForms(&note, &search);
         QObject::connect(&note, &QDialog::finished, [this] { ++editorEndings; });
     }
     bool Show() {

@@ -17,15 +17,6 @@ constexpr std::uint32_t kOnePage = 0x40000000;
 constexpr std::uint32_t kLengthMask = 0x3fffffff;
 constexpr std::size_t kChainLink = 4; // each page of a long chain starts with the next one
 
-std::uint32_t U32(const unsigned char* p) {
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-           std::uint32_t(p[3]) << 24;
-}
-
-std::uint16_t U16(const unsigned char* p) {
-    return std::uint16_t(p[0] | p[1] << 8);
-}
-
 } // namespace
 
 bool PageReader::Open(const QString& path, int pageSize, QString* error) {

@@ -17,6 +17,16 @@ namespace Legacy {
 
 using Page = std::vector<unsigned char>;
 
+// Jet stores its numbers little-endian.
+inline std::uint16_t U16(const unsigned char* p) {
+    return std::uint16_t(p[0] | p[1] << 8);
+}
+
+inline std::uint32_t U32(const unsigned char* p) {
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+           std::uint32_t(p[3]) << 24;
+}
+
 class PageReader {
 public:
     bool Open(const QString& path, int pageSize, QString* error);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "JetFormat.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -41,15 +43,6 @@ using Progress = std::function<void(std::int64_t done, std::int64_t total)>;
 // so that the user can find it in the old program.
 QString RowPlace(const QString& table, std::int64_t number, const QString& keyColumn,
                  const Value& key);
-
-enum class Format { NotJet, Jet3, Jet4, Newer };
-
-// Looks at the file header only. `detail` explains a NotJet or Newer answer.
-Format Sniff(const QString& path, QString* detail);
-
-// Turns the bytes of a Jet 4 text value (UTF-16LE, possibly in the compressed form
-// that starts with FF FE) into UTF-8. Fails when the last character is cut in half.
-bool DecodeJet4Text(const unsigned char* bytes, std::size_t size, QByteArray* utf8);
 
 class File {
 public:

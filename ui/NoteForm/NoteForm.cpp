@@ -25,7 +25,6 @@ namespace {
 
 const QString kContentTxt = QStringLiteral("ContentTxt");
 const QString kContentIndex = QStringLiteral("ContentIndex");
-const QString kPending = QStringLiteral("Select * From Content Where ContentWeb = 0");
 const QString kSiteGone = QStringLiteral("该网站已不存在");
 const QString kSiteUnread = QStringLiteral("未能读取该网站的记录，不能保存");
 const QString kSaveTitle = QStringLiteral("保存确认");
@@ -71,28 +70,7 @@ TFormNote::TFormNote(TShareDataModule* dataModule, QWidget* parent, DesktopOpene
                    Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(kClientWidth, kClientHeight);
 
-    // Each box with its column, in the order the columns are written. A box is named to
-    // the user, in messages too, by its accessible name: its label, and where a label
-    // stands for several boxes, which one.
-    const std::array<QLineEdit*, 9> record = {ui_->WebName, ui_->WebUrl, ui_->WebPr,
-                                              ui_->User1,   ui_->Key1,   ui_->User2,
-                                              ui_->Key2,    ui_->User3,  ui_->Key3};
-    std::vector<SiteBoxes::Box> boxes;
-    boxes.reserve(Catalogue::WebTextColumns().size());
-    for (int i = 0; i < static_cast<int>(record.size()); ++i)
-        boxes.push_back({record[i], Catalogue::WebTextColumns()[i], record[i]->accessibleName()});
-    for (int n = 1; n <= 8; ++n) {
-        for (const QString& part : {QStringLiteral("Name"), QStringLiteral("Page")}) {
-            auto* box = findChild<QLineEdit*>(QStringLiteral("Son%1%2").arg(part).arg(n));
-            boxes.push_back(
-                {box, QStringLiteral("WebSon%1%2").arg(part).arg(n), box->accessibleName()});
-        }
-    }
-    // A line edit cuts its text at 32767 characters unless told otherwise, which would
-    // silently shorten a long address or note when the site is stored again.
-    for (const SiteBoxes::Box& box : boxes)
-        box.edit->setMaxLength(std::numeric_limits<int>::max());
-    boxes_ = std::make_unique<SiteBoxes>(std::move(boxes));
+    MakeBoxes();
 
     ADOQuery1.setObjectName(QStringLiteral("ADOQuery1"));
     if (dataModule_) {
@@ -100,6 +78,9 @@ TFormNote::TFormNote(TShareDataModule* dataModule, QWidget* parent, DesktopOpene
         pending_ = std::make_unique<PendingParagraphs>(dataModule_->ADOConnection1);
         change_ = std::make_unique<ParagraphChange>(dataModule_->ADOConnection1, ADOQuery1,
                                                     dataModule_->ADOQueryTemp);
+        siteStore_ =
+            std::make_unique<SiteStore>(dataModule_->ADOConnection1, dataModule_->ADOQueryTemp,
+                                        dataModule_->ADOQueryTemp2, *pending_);
     }
     DBGridEh1->SetQuery(&ADOQuery1,
                         {{kContentTxt, QStringLiteral("段落内容"), 100, QString(), true}});
@@ -132,6 +113,31 @@ TFormNote::TFormNote(TShareDataModule* dataModule, QWidget* parent, DesktopOpene
 }
 
 TFormNote::~TFormNote() = default;
+
+// Each box with its column, in the order the columns are written. A box is named to the
+// user, in messages too, by its accessible name: its label, and where a label stands for
+// several boxes, which one.
+void TFormNote::MakeBoxes() {
+    const std::array<QLineEdit*, 9> record = {ui_->WebName, ui_->WebUrl, ui_->WebPr,
+                                              ui_->User1,   ui_->Key1,   ui_->User2,
+                                              ui_->Key2,    ui_->User3,  ui_->Key3};
+    std::vector<SiteBoxes::Box> boxes;
+    boxes.reserve(Catalogue::WebTextColumns().size());
+    for (int i = 0; i < static_cast<int>(record.size()); ++i)
+        boxes.push_back({record[i], Catalogue::WebTextColumns()[i], record[i]->accessibleName()});
+    for (int n = 1; n <= 8; ++n) {
+        for (const QString& part : {QStringLiteral("Name"), QStringLiteral("Page")}) {
+            auto* box = findChild<QLineEdit*>(QStringLiteral("Son%1%2").arg(part).arg(n));
+            boxes.push_back(
+                {box, QStringLiteral("WebSon%1%2").arg(part).arg(n), box->accessibleName()});
+        }
+    }
+    // A line edit cuts its text at 32767 characters unless told otherwise, which would
+    // silently shorten a long address or note when the site is stored again.
+    for (const SiteBoxes::Box& box : boxes)
+        box.edit->setMaxLength(std::numeric_limits<int>::max());
+    boxes_ = std::make_unique<SiteBoxes>(std::move(boxes));
+}
 
 Dialogs& TFormNote::Messages() const {
     return dataModule_->Messages();
@@ -169,31 +175,11 @@ void TFormNote::FormShow() {
     } else {
         boxes_->Clear();
         siteRead_ = SiteRead::Read;
-        if (!ClaimLeftBehind())
+        if (!siteStore_->ClaimLeftBehind(Messages()))
             return;
     }
     ui_->WebName->setFocus();
     LoadParagraphs();
-}
-
-// Pending paragraphs left behind by an ended run go to the new-site editor that lists
-// them first, and become its own so that another copy's closing cannot delete them
-// from under it. False when that failed, which ends the showing.
-bool TFormNote::ClaimLeftBehind() {
-    Query& leftBehind = dataModule_->ADOQueryTemp;
-    if (!OpenQuery(leftBehind, kPending + pending_->LeftBehindClause(), kOpenFailure, Messages()))
-        return false;
-    if (leftBehind.RecordCount() == 0)
-        return true;
-    WriteAction action(dataModule_->ADOConnection1, Messages());
-    QString error;
-    if (!action.Begin())
-        return false;
-    if (!pending_->ClaimLeftBehind(&error)) {
-        action.Messages().ErrorReport(error);
-        return false;
-    }
-    return action.Commit();
 }
 
 void TFormNote::Button4Click() {
@@ -213,52 +199,40 @@ void TFormNote::Button4Click() {
         done(kResultOk);
 }
 
-// Writes the boxes the user changed, and only those, so that a change another running
-// copy stored meanwhile in another column stays. Where the other copy changed one of the
-// same columns, the user decides; the question is asked with the file unlocked, and the
-// comparison is made again afterwards in case that copy stored once more meanwhile.
+// Writes the boxes the user changed, and only those. Where another running copy changed
+// one of the same columns, the user decides; the question is asked with the file
+// unlocked, and the comparison is made again afterwards in case that copy stored once
+// more meanwhile.
 bool TFormNote::StoreSite() {
     std::vector<int> changed = boxes_->Changed();
     for (;;) {
-        WriteAction action(dataModule_->ADOConnection1, Messages());
-        if (!action.Begin())
+        std::vector<SiteStore::Conflict> conflicts;
+        switch (siteStore_->Store(EditIndex, boxes_->Columns(changed), Messages(), &conflicts)) {
+        case SiteStore::Outcome::Failed:
             return false;
-        Query& site = dataModule_->ADOQueryTemp;
-        if (!OpenQuery(site, SiteStatement(EditIndex), kOpenFailure, action.Messages()))
-            return false;
-        if (site.RecordCount() == 0) {
-            action.End();
+        case SiteStore::Outcome::Gone:
             return OfferAsNewSite();
+        case SiteStore::Outcome::Stored:
+            savedIndex_ = EditIndex;
+            Messages().Information(kChanged);
+            return true;
+        case SiteStore::Outcome::ChangedElsewhere:
+            break;
         }
-        site.First();
-        const std::vector<int> conflicts = boxes_->ChangedElsewhere(site, changed);
-        if (!conflicts.empty()) {
-            action.End();
-            const bool overwrite = Messages().Confirm(
-                ChangedMeanwhile(boxes_->Labels(conflicts).join(QStringLiteral("、"))), kSaveTitle);
-            for (int box : conflicts) {
-                if (overwrite) {
-                    boxes_->Overwrite(box, site);
-                } else {
-                    boxes_->KeepStored(box, site);
-                    std::erase(changed, box);
-                }
+        std::vector<int> boxes;
+        boxes.reserve(conflicts.size());
+        for (const SiteStore::Conflict& conflict : conflicts)
+            boxes.push_back(changed[conflict.column]);
+        const bool overwrite = Messages().Confirm(
+            ChangedMeanwhile(boxes_->Labels(boxes).join(QStringLiteral("、"))), kSaveTitle);
+        for (std::size_t i = 0; i < boxes.size(); ++i) {
+            if (overwrite) {
+                boxes_->Overwrite(boxes[i], conflicts[i].stored);
+            } else {
+                boxes_->KeepStored(boxes[i], conflicts[i].stored);
+                std::erase(changed, boxes[i]);
             }
-            continue;
         }
-        site.Edit();
-        boxes_->Write(site, changed);
-        QString error;
-        if (!site.Post(&error)) {
-            site.Cancel();
-            action.Messages().ErrorReport(error);
-            return false;
-        }
-        if (!action.Commit())
-            return false;
-        savedIndex_ = EditIndex;
-        Messages().Information(kChanged);
-        return true;
     }
 }
 
@@ -271,50 +245,10 @@ bool TFormNote::OfferAsNewSite() {
 }
 
 bool TFormNote::StoreNewSite(bool takeParagraphs) {
-    // The new record and the hand-over of its paragraphs are one change: were the
-    // hand-over to fail after the record was stored, the editor would stay open on a
-    // site that already exists, and a second OK would store it twice.
-    WriteAction action(dataModule_->ADOConnection1, Messages());
-    if (!action.Begin())
-        return false;
-    Query& site = dataModule_->ADOQueryTemp;
-    site.SkipRowsOnNextOpen();
-    if (!OpenQuery(site, QStringLiteral("Select * From Web"), kOpenFailure, action.Messages()))
-        return false;
-    site.Append();
-    boxes_->WriteAll(site);
-    QString error;
-    if (!site.Post(&error)) {
-        site.Cancel();
-        action.Messages().ErrorReport(error);
-        return false;
-    }
-    const qint64 webIndex = site.AsInteger(QStringLiteral("WebIndex"));
-    if (takeParagraphs && !ReparentOrphans(webIndex, action.Messages()))
-        return false;
-    if (!action.Commit())
+    qint64 webIndex = 0;
+    if (!siteStore_->StoreNew(boxes_->Columns(), takeParagraphs, Messages(), &webIndex))
         return false;
     savedIndex_ = webIndex;
-    return true;
-}
-
-// Hands this copy's pending paragraphs, those the user saw listed, to the new site.
-bool TFormNote::ReparentOrphans(qint64 webIndex, Dialogs& messages) {
-    Query& orphans = dataModule_->ADOQueryTemp2;
-    if (!OpenQuery(orphans, ParagraphsOf(EditIndex) + pending_->MineClause(), kOpenFailure,
-                   messages))
-        return false;
-    QString error;
-    for (orphans.First(); !orphans.Eof(); orphans.Next()) {
-        orphans.Edit();
-        orphans.SetField(QStringLiteral("ContentWeb"), webIndex);
-        if (!orphans.Post(&error)) {
-            orphans.Cancel();
-            messages.ErrorReport(error);
-            return false;
-        }
-    }
-    pending_->Tidy();
     return true;
 }
 
@@ -344,34 +278,9 @@ void TFormNote::keyPressEvent(QKeyEvent* event) {
         QDialog::keyPressEvent(event);
 }
 
-// Removes this copy's pending paragraphs and those left behind by ended runs; another
-// running copy's stay. Most closings find none, and then leave the file unlocked.
 void TFormNote::FormClose() {
-    if (!dataModule_)
-        return;
-    Query& orphans = dataModule_->ADOQueryTemp;
-    if (!OpenQuery(orphans, kPending + pending_->NotOthersClause(), kOpenFailure, Messages()) ||
-        orphans.RecordCount() == 0)
-        return;
-    WriteAction action(dataModule_->ADOConnection1, Messages());
-    if (!action.Begin())
-        return;
-    QString error;
-    if (!pending_->ClaimLeftBehind(&error)) {
-        action.Messages().ErrorReport(error);
-        return;
-    }
-    if (!OpenQuery(orphans, kPending + pending_->MineClause(), kOpenFailure, action.Messages()))
-        return;
-    for (orphans.First(); !orphans.Eof(); orphans.First()) {
-        // A refused delete would leave the row first for ever.
-        if (!orphans.Delete(&error)) {
-            action.Messages().ErrorReport(error);
-            return;
-        }
-    }
-    pending_->Tidy();
-    action.Commit();
+    if (dataModule_)
+        siteStore_->DropPending(Messages());
 }
 
 void TFormNote::OpenAddress(const QLineEdit* box) {
@@ -410,43 +319,19 @@ void TFormNote::ADOQuery1AfterScroll() {
     paragraphShown_ = memoShown_;
 }
 
-// The paragraph is stored only under a site that exists, checked in the same change,
-// and a paragraph for a new site is marked as this copy's as it is stored.
 void TFormNote::Button1Click() {
     if (!dataModule_)
         return;
-    WriteAction action(dataModule_->ADOConnection1, Messages());
-    if (!action.Begin())
-        return;
-    if (EditIndex != 0) {
-        Query& site = dataModule_->ADOQueryTemp2;
-        if (!OpenQuery(site, SiteStatement(EditIndex), kOpenFailure, action.Messages()))
-            return;
-        if (site.RecordCount() == 0) {
-            action.Messages().Information(kSiteGone + QStringLiteral("，段落未保存"));
-            return;
-        }
-    }
-    Query& paragraphs = dataModule_->ADOQueryTemp;
-    paragraphs.SkipRowsOnNextOpen();
-    if (!OpenQuery(paragraphs, QStringLiteral("Select * From Content"), kOpenFailure,
-                   action.Messages()))
-        return;
-    paragraphs.Append();
-    paragraphs.SetField(QStringLiteral("ContentWeb"), EditIndex);
-    paragraphs.SetField(kContentTxt, MemoText(true));
-    QString error;
-    if (!paragraphs.Post(&error)) {
-        paragraphs.Cancel();
-        action.Messages().ErrorReport(error);
-        return;
-    }
-    if (EditIndex == 0 && !pending_->Own(paragraphs.AsInteger(kContentIndex), &error)) {
-        action.Messages().ErrorReport(error);
-        return;
-    }
-    if (action.Commit())
+    switch (siteStore_->AddParagraph(EditIndex, MemoText(true), Messages())) {
+    case SiteStore::Outcome::Stored:
         LoadParagraphs();
+        return;
+    case SiteStore::Outcome::Gone:
+        Messages().Information(kSiteGone + QStringLiteral("，段落未保存"));
+        return;
+    default:
+        return;
+    }
 }
 
 // Only a text the user changed is stored, so an untouched paragraph neither overwrites

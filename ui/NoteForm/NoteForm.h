@@ -3,6 +3,7 @@
 #include "ParagraphChange.h"
 #include "PendingParagraphs.h"
 #include "Query.h"
+#include "SiteStore.h"
 
 #include <QDialog>
 #include <QString>
@@ -71,14 +72,13 @@ private:
     // may be stored, since the boxes hold its texts and nobody else's.
     enum class SiteRead { Read, Missing, Unread };
 
+    void MakeBoxes();
     void FormShow();
     void FormClose();
     void ADOQuery1AfterScroll();
     bool StoreSite();
     bool StoreNewSite(bool takeParagraphs);
     bool OfferAsNewSite();
-    bool ReparentOrphans(qint64 webIndex, Dialogs& messages);
-    bool ClaimLeftBehind();
     bool HasCurrentParagraph() const;
     void OpenAddress(const QLineEdit* box);
     void SetMemoText(const QString& text);
@@ -94,6 +94,7 @@ private:
     std::unique_ptr<SiteBoxes> boxes_;
     std::unique_ptr<PendingParagraphs> pending_;
     std::unique_ptr<ParagraphChange> change_;
+    std::unique_ptr<SiteStore> siteStore_;
     SiteRead siteRead_ = SiteRead::Unread;
     qint64 savedIndex_ = 0;
     // The paragraph text last put into Memo1 and how Memo1 showed it: the text box

@@ -7,13 +7,9 @@
 SiteBoxes::SiteBoxes(std::vector<Box> boxes)
     : boxes_(std::move(boxes)), read_(boxes_.size()), shown_(boxes_.size()) {}
 
-QString SiteBoxes::Stored(const Query& site, int box) const {
-    return site.AsString(boxes_[box].column);
-}
-
 void SiteBoxes::Fill(const Query& site) {
     for (size_t i = 0; i < boxes_.size(); ++i) {
-        read_[i] = Stored(site, static_cast<int>(i));
+        read_[i] = site.AsString(boxes_[i].column);
         boxes_[i].edit->setText(read_[i]);
         boxes_[i].edit->setCursorPosition(0);
         shown_[i] = boxes_[i].edit->text();
@@ -36,15 +32,6 @@ std::vector<int> SiteBoxes::Changed() const {
     return changed;
 }
 
-std::vector<int> SiteBoxes::ChangedElsewhere(const Query& site,
-                                             const std::vector<int>& boxes) const {
-    std::vector<int> changed;
-    for (int box : boxes)
-        if (Stored(site, box) != read_[box])
-            changed.push_back(box);
-    return changed;
-}
-
 QStringList SiteBoxes::Labels(const std::vector<int>& boxes) const {
     QStringList labels;
     for (int box : boxes)
@@ -52,23 +39,28 @@ QStringList SiteBoxes::Labels(const std::vector<int>& boxes) const {
     return labels;
 }
 
-void SiteBoxes::Overwrite(int box, const Query& site) {
-    read_[box] = Stored(site, box);
+void SiteBoxes::Overwrite(int box, const QString& stored) {
+    read_[box] = stored;
 }
 
-void SiteBoxes::KeepStored(int box, const Query& site) {
-    read_[box] = Stored(site, box);
-    boxes_[box].edit->setText(read_[box]);
+void SiteBoxes::KeepStored(int box, const QString& stored) {
+    read_[box] = stored;
+    boxes_[box].edit->setText(stored);
     boxes_[box].edit->setCursorPosition(0);
     shown_[box] = boxes_[box].edit->text();
 }
 
-void SiteBoxes::Write(Query& site, const std::vector<int>& boxes) const {
+std::vector<SiteStore::Column> SiteBoxes::Columns(const std::vector<int>& boxes) const {
+    std::vector<SiteStore::Column> columns;
+    columns.reserve(boxes.size());
     for (int box : boxes)
-        site.SetField(boxes_[box].column, boxes_[box].edit->text());
+        columns.push_back({boxes_[box].column, read_[box], boxes_[box].edit->text()});
+    return columns;
 }
 
-void SiteBoxes::WriteAll(Query& site) const {
-    for (const Box& box : boxes_)
-        site.SetField(box.column, box.edit->text());
+std::vector<SiteStore::Column> SiteBoxes::Columns() const {
+    std::vector<int> all(boxes_.size());
+    for (std::size_t i = 0; i < all.size(); ++i)
+        all[i] = static_cast<int>(i);
+    return Columns(all);
 }
