@@ -81,12 +81,12 @@ int main(int argc, char** argv) {
             "exist\n") +
             QLatin1String(Merge::kDescription)};
     QCommandLineParser parser;
-    const QCommandLineOption catalogueOption = CommandLine::CatalogueOption(
-        QStringLiteral("with --merge: the catalogue to add to (default: Sitemora.mdb here)"),
-        Catalogue::kFileName);
     const QCommandLineOption mergeOption(QStringLiteral("merge"),
                                          QStringLiteral("a JSON export or a bookmark file to add"),
                                          QStringLiteral("IN"));
+    const QCommandLineOption catalogueOption = CommandLine::CatalogueOption(
+        QStringLiteral("with --merge: the catalogue to add to (default: Sitemora.mdb here)"),
+        Catalogue::kFileName);
     parser.addOptions({catalogueOption, mergeOption});
     parser.addPositionalArgument(QStringLiteral("OLD"),
                                  QStringLiteral("the catalogue in the Jet format"),
