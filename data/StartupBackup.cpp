@@ -37,7 +37,7 @@ void StartupBackup::Released() {
     releasedChanged_.notify_all();
 }
 
-static void Say(const QString& text) {
+static void Warn(const QString& text) {
     // One write, so that a line from another thread cannot land in the middle.
     const QByteArray line = "sitemora: " + text.toLocal8Bit() + '\n';
     std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
@@ -50,9 +50,9 @@ void StartupBackup::Run() {
     Backup::Options options;
     QString error;
     if (!Backup::KeepFromEnvironment(&options.keep, &error))
-        Say(QStringLiteral("%1; keeping %2 backups").arg(error).arg(options.keep));
+        Warn(QStringLiteral("%1; keeping %2 backups").arg(error).arg(options.keep));
     options.cancel = &stop_;
     options.released = [this] { Released(); };
     if (Backup::Make(catalogue_, options, nullptr, &error) == Backup::Result::Failed)
-        Say(QStringLiteral("no backup made: %1").arg(error));
+        Warn(QStringLiteral("no backup made: %1").arg(error));
 }

@@ -14,13 +14,13 @@ int List(const QString& catalogue) {
     for (const Backup::Entry& entry : Backup::List(catalogue)) {
         QString error;
         const qint64 sites = Backup::CountSites(entry.path, &error);
-        CommandLine::Say(QStringLiteral("%1  %2  %3 bytes  %4")
-                             .arg(entry.name, entry.time.toLocalTime().toString(
-                                                  QStringLiteral("yyyy-MM-dd HH:mm:ss")))
-                             .arg(entry.size)
-                             .arg(sites < 0    ? QStringLiteral("unreadable (%1)").arg(error)
-                                  : sites == 1 ? QStringLiteral("1 site")
-                                               : QStringLiteral("%1 sites").arg(sites)));
+        CommandLine::Print(QStringLiteral("%1  %2  %3 bytes  %4")
+                               .arg(entry.name, entry.time.toLocalTime().toString(
+                                                    QStringLiteral("yyyy-MM-dd HH:mm:ss")))
+                               .arg(entry.size)
+                               .arg(sites < 0    ? QStringLiteral("unreadable (%1)").arg(error)
+                                    : sites == 1 ? QStringLiteral("1 site")
+                                                 : QStringLiteral("%1 sites").arg(sites)));
     }
     return 0;
 }
@@ -42,10 +42,9 @@ int main(int argc, char** argv) {
             .arg(Backup::kDefaultKeep)
             .arg(QLatin1String(Backup::kKeepVariable))};
     QCommandLineParser parser;
-    const QCommandLineOption catalogueOption(
-        QStringLiteral("catalogue"),
+    const QCommandLineOption catalogueOption = CommandLine::CatalogueOption(
         QStringLiteral("the catalogue (default: Sitemora.mdb in the current directory)"),
-        QStringLiteral("FILE"), QString::fromLatin1(Catalogue::kFileName));
+        Catalogue::kFileName);
     parser.addOption(catalogueOption);
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("list, now or restore"),
                                  QStringLiteral("list | now | restore NAME"));
@@ -85,7 +84,7 @@ int main(int argc, char** argv) {
         case Backup::Result::Failed:
             return CommandLine::Fail(program, error);
         default:
-            CommandLine::Say(QStringLiteral("wrote %1").arg(folder.filePath(name)));
+            CommandLine::Print(QStringLiteral("wrote %1").arg(folder.filePath(name)));
             return 0;
         }
     }
@@ -96,9 +95,9 @@ int main(int argc, char** argv) {
     QString savedAs;
     if (!Backup::Restore(catalogue, name, keep, &savedAs, &error))
         return CommandLine::Fail(program, error);
-    CommandLine::Say(savedAs.isEmpty()
-                         ? QStringLiteral("restored %1 to %2").arg(name, catalogue)
-                         : QStringLiteral("restored %1 to %2; what it held before is in %3")
-                               .arg(name, catalogue, folder.filePath(savedAs)));
+    CommandLine::Print(savedAs.isEmpty()
+                           ? QStringLiteral("restored %1 to %2").arg(name, catalogue)
+                           : QStringLiteral("restored %1 to %2; what it held before is in %3")
+                                 .arg(name, catalogue, folder.filePath(savedAs)));
     return 0;
 }

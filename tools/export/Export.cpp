@@ -59,10 +59,6 @@ bool SameFile(const QString& a, const QString& b) {
            first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
-QString Plural(qint64 n, const char* one, const char* many) {
-    return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
-}
-
 // Writes the catalogue inside one read transaction: SQLite then keeps every row read
 // from both tables at the state of the moment the first was read, even while another
 // running copy of the program stores changes.
@@ -79,7 +75,9 @@ bool WriteConsistent(sqlite3* db, const Format& format, OutputFile& out, Counts*
 
 int Run(int argc, char** argv) {
     QCommandLineParser parser;
-    const QCommandLineOption catalogueOption = Transfer::CatalogueOption(QStringLiteral("read"));
+    const QCommandLineOption catalogueOption = CommandLine::CatalogueOption(
+        QStringLiteral("the catalogue to read (default: Sitemora.mdb in the current directory)"),
+        Catalogue::kFileName);
     const QCommandLineOption formatOption(QStringLiteral("format"),
                                           QStringLiteral("json, csv or bookmarks"),
                                           QStringLiteral("FORMAT"));
@@ -139,15 +137,17 @@ int Run(int argc, char** argv) {
     if (!ok)
         return CommandLine::Fail(kProgram, error);
 
-    QString summary =
-        QStringLiteral("%1: wrote %2").arg(kProgram.name, Plural(counts.sites, "site", "sites"));
+    QString summary = QStringLiteral("%1: wrote %2")
+                          .arg(kProgram.name, CommandLine::Plural(counts.sites, "site", "sites"));
     if (format->write != WriteBookmarks)
-        summary += QStringLiteral(" and ") + Plural(counts.paragraphs, "paragraph", "paragraphs");
-    CommandLine::Say(summary + QStringLiteral(" to %1").arg(target));
+        summary += QStringLiteral(" and ") +
+                   CommandLine::Plural(counts.paragraphs, "paragraph", "paragraphs");
+    CommandLine::Print(summary + QStringLiteral(" to %1").arg(target));
     if (counts.leftOut > 0)
-        CommandLine::Say(QStringLiteral("%1: left out %2 that a browser would not open as a "
-                                        "page (javascript:, mailto: and the like)")
-                             .arg(kProgram.name, Plural(counts.leftOut, "address", "addresses")));
+        CommandLine::Print(
+            QStringLiteral("%1: left out %2 that a browser would not open as a "
+                           "page (javascript:, mailto: and the like)")
+                .arg(kProgram.name, CommandLine::Plural(counts.leftOut, "address", "addresses")));
     if (format->holdsPasswords)
         std::fprintf(stderr, "%s\n",
                      qPrintable(QStringLiteral("%1: %2 holds the account names and passwords in "

@@ -23,10 +23,6 @@ bool Exists(const QString& path) {
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
 }
 
-QString Plural(std::int64_t n, const char* one, const char* many) {
-    return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
-}
-
 // Leaves after a signal from the terminal or the session, the way the shell reports it.
 int Interrupted(const CommandLine::Program& program, const QString& temp) {
     QFile::remove(temp);
@@ -85,13 +81,12 @@ int main(int argc, char** argv) {
             "exist\n") +
             QLatin1String(Merge::kDescription)};
     QCommandLineParser parser;
-    const QCommandLineOption catalogueOption(
-        QStringLiteral("catalogue"),
-        QStringLiteral("with --merge: the catalogue to add to (default: Sitemora.mdb here)"),
-        QStringLiteral("FILE"), QString::fromLatin1(Catalogue::kFileName));
     const QCommandLineOption mergeOption(QStringLiteral("merge"),
                                          QStringLiteral("a JSON export or a bookmark file to add"),
                                          QStringLiteral("IN"));
+    const QCommandLineOption catalogueOption = CommandLine::CatalogueOption(
+        QStringLiteral("with --merge: the catalogue to add to (default: Sitemora.mdb here)"),
+        Catalogue::kFileName);
     parser.addOptions({catalogueOption, mergeOption});
     parser.addPositionalArgument(QStringLiteral("OLD"),
                                  QStringLiteral("the catalogue in the Jet format"),
@@ -168,17 +163,18 @@ int main(int argc, char** argv) {
     if (!Publish(temp, legacy, target, backup, inPlace, &error))
         return fail(error);
 
-    CommandLine::Say(
+    CommandLine::Print(
         QStringLiteral("sitemora-import: imported %1 and %2 (%3 with ContentWeb 0) from %4 into %5")
-            .arg(Plural(counts.sites, "site", "sites"),
-                 Plural(counts.paragraphs, "paragraph", "paragraphs"),
-                 Plural(counts.orphans, "orphan paragraph", "orphan paragraphs"),
+            .arg(CommandLine::Plural(counts.sites, "site", "sites"),
+                 CommandLine::Plural(counts.paragraphs, "paragraph", "paragraphs"),
+                 CommandLine::Plural(counts.orphans, "orphan paragraph", "orphan paragraphs"),
                  inPlace ? backup : legacy, target));
     if (counts.strays > 0)
-        CommandLine::Say(QStringLiteral("sitemora-import: %1 belong to sites that no longer exist")
-                             .arg(Plural(counts.strays, "paragraph", "paragraphs")));
+        CommandLine::Print(
+            QStringLiteral("sitemora-import: %1 belong to sites that no longer exist")
+                .arg(CommandLine::Plural(counts.strays, "paragraph", "paragraphs")));
     if (inPlace)
-        CommandLine::Say(
+        CommandLine::Print(
             QStringLiteral("sitemora-import: the old catalogue is kept as %1").arg(backup));
     for (const QString& note : counts.notes)
         std::fprintf(stderr, "sitemora-import: note: %s\n", note.toUtf8().constData());

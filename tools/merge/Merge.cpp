@@ -103,10 +103,6 @@ Kind KindOf(QByteArrayView bytes) {
     return Kind::Unknown;
 }
 
-QString Plural(qint64 n, const char* one, const char* many) {
-    return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
-}
-
 // The backup that holds the catalogue as it is: a new one, or the newest when nothing has
 // changed since it was made. Empty, with `*error`, when there is none.
 QString BackupBeforeWriting(const QString& catalogue, int keep, QString* error) {
@@ -152,25 +148,28 @@ QString UndoLine(const CommandLine::Program& program, const QString& catalogue,
 
 void Report(const CommandLine::Program& program, const Summary& summary, const QString& input,
             const QString& catalogue) {
-    const QString what = Plural(summary.sites, "site", "sites") + QStringLiteral(" and ") +
-                         Plural(summary.paragraphs, "paragraph", "paragraphs");
-    CommandLine::Say(
+    const QString what = CommandLine::Plural(summary.sites, "site", "sites") +
+                         QStringLiteral(" and ") +
+                         CommandLine::Plural(summary.paragraphs, "paragraph", "paragraphs");
+    CommandLine::Print(
         QStringLiteral("%1: %2 %3 from %4 %5 %6")
             .arg(program.name,
                  summary.restored ? QStringLiteral("restored") : QStringLiteral("added"), what,
                  input, summary.restored ? QStringLiteral("into") : QStringLiteral("to"),
                  catalogue));
     if (summary.homeless > 0)
-        CommandLine::Say(
-            QStringLiteral("%1: left out %2 with no site in the file")
-                .arg(program.name, Plural(summary.homeless, "paragraph", "paragraphs")));
+        CommandLine::Print(QStringLiteral("%1: left out %2 with no site in the file")
+                               .arg(program.name, CommandLine::Plural(summary.homeless, "paragraph",
+                                                                      "paragraphs")));
     if (summary.known > 0)
-        CommandLine::Say(QStringLiteral("%1: skipped %2 the catalogue already has")
-                             .arg(program.name, Plural(summary.known, "address", "addresses")));
+        CommandLine::Print(
+            QStringLiteral("%1: skipped %2 the catalogue already has")
+                .arg(program.name, CommandLine::Plural(summary.known, "address", "addresses")));
     if (summary.notPages > 0)
-        CommandLine::Say(QStringLiteral("%1: skipped %2 that a browser does not open as a page "
-                                        "(javascript:, place:, data: and the like)")
-                             .arg(program.name, Plural(summary.notPages, "bookmark", "bookmarks")));
+        CommandLine::Print(
+            QStringLiteral("%1: skipped %2 that a browser does not open as a page "
+                           "(javascript:, place:, data: and the like)")
+                .arg(program.name, CommandLine::Plural(summary.notPages, "bookmark", "bookmarks")));
 }
 
 } // namespace
@@ -227,7 +226,7 @@ int Run(const CommandLine::Program& program, const QString& cataloguePath, const
                                               .arg(input, cataloguePath, error));
     Report(program, summary, input, cataloguePath);
     if (!backup.isEmpty())
-        CommandLine::Say(UndoLine(program, cataloguePath, backup));
+        CommandLine::Print(UndoLine(program, cataloguePath, backup));
     return 0;
 }
 

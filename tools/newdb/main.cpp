@@ -24,6 +24,7 @@ int main(int argc, char** argv) {
     QString error;
     if (!Catalogue::CreateEmpty(target, &error))
         return CommandLine::Fail(program, error);
-    CommandLine::Say(QStringLiteral("sitemora-newdb: wrote an empty catalogue to %1").arg(target));
+    CommandLine::Print(
+        QStringLiteral("sitemora-newdb: wrote an empty catalogue to %1").arg(target));
     return 0;
 }

@@ -1,20 +1,12 @@
 #include "Transfer.h"
 
 #include "Address.h"
-#include "Catalogue.h"
 
 #include <QStringDecoder>
 
 #include <sqlite3.h>
 
 namespace Transfer {
-
-QCommandLineOption CatalogueOption(const QString& use) {
-    return {QStringLiteral("catalogue"),
-            QStringLiteral("the catalogue to %1 (default: Sitemora.mdb in the current directory)")
-                .arg(use),
-            QStringLiteral("FILE"), QString::fromLatin1(Catalogue::kFileName)};
-}
 
 QString FromUtf8(QByteArrayView utf8) {
     QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless |

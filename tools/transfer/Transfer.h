@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QCommandLineOption>
 #include <QString>
 
 struct sqlite3;
@@ -16,10 +15,6 @@ namespace Transfer {
 // would not know what the newer fields mean and could lose them.
 inline constexpr const char* kJsonFormatName = "sitemora-catalogue";
 inline constexpr int kJsonFormatVersion = 1;
-
-// --catalogue FILE, Sitemora.mdb in the current directory unless given; `use` completes
-// "the catalogue to ..." in --help.
-QCommandLineOption CatalogueOption(const QString& use);
 
 // http, https, ftp and file: what a browser opens as a page. Other schemes (javascript:,
 // data:, place:) run code or mean something only to the program that wrote them.

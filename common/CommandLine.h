@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QString>
 
@@ -33,8 +34,14 @@ int WrongUsage(const Program& program, const QString& message);
 // Prints "name: message" on standard error and returns kFailure.
 int Fail(const Program& program, const QString& message);
 
-// Prints a line on standard output.
-void Say(const QString& line);
+// Prints a line on standard output: what a program reports of its work.
+void Print(const QString& line);
+
+// --catalogue FILE, `defaultFile` unless given; `help` is the option's line in --help.
+QCommandLineOption CatalogueOption(const QString& help, const char* defaultFile);
+
+// "1 site", "2 sites": `n` with the word that goes with it.
+QString Plural(qint64 n, const char* one, const char* many);
 
 // Whether progress may be shown: only when standard error is a terminal.
 bool ProgressWanted();

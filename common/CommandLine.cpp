@@ -15,7 +15,7 @@ QString UsageLine(const Program& program) {
     return QStringLiteral("usage: %1 %2").arg(program.name, program.synopsis);
 }
 
-void Print(std::FILE* stream, const QString& text) {
+void Write(std::FILE* stream, const QString& text) {
     const QByteArray bytes = text.toUtf8();
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
 }
@@ -46,11 +46,11 @@ int Parse(QCommandLineParser& parser, const Program& program, int argc, char** a
         QString text = parser.helpText();
         const qsizetype firstBreak = text.indexOf(QLatin1Char('\n'));
         text = UsageLine(program) + (firstBreak >= 0 ? text.mid(firstBreak) : QString());
-        Print(stdout, text);
+        Write(stdout, text);
         return 0;
     }
     if (parser.isSet(version)) {
-        Print(stdout,
+        Write(stdout,
               QStringLiteral("%1 %2\n").arg(program.name, QStringLiteral(SITEMORA_VERSION)));
         return 0;
     }
@@ -59,19 +59,28 @@ int Parse(QCommandLineParser& parser, const Program& program, int argc, char** a
 
 int WrongUsage(const Program& program, const QString& message) {
     if (!message.isEmpty())
-        Print(stderr, QStringLiteral("%1: %2\n").arg(program.name, message));
-    Print(stderr,
+        Write(stderr, QStringLiteral("%1: %2\n").arg(program.name, message));
+    Write(stderr,
           UsageLine(program) + QStringLiteral("\nTry '%1 --help' for more.\n").arg(program.name));
     return kWrongUsage;
 }
 
 int Fail(const Program& program, const QString& message) {
-    Print(stderr, QStringLiteral("%1: %2\n").arg(program.name, message));
+    Write(stderr, QStringLiteral("%1: %2\n").arg(program.name, message));
     return kFailure;
 }
 
-void Say(const QString& line) {
-    Print(stdout, line + QLatin1Char('\n'));
+void Print(const QString& line) {
+    Write(stdout, line + QLatin1Char('\n'));
+}
+
+QCommandLineOption CatalogueOption(const QString& help, const char* defaultFile) {
+    return {QStringLiteral("catalogue"), help, QStringLiteral("FILE"),
+            QString::fromUtf8(defaultFile)};
+}
+
+QString Plural(qint64 n, const char* one, const char* many) {
+    return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
 }
 
 bool ProgressWanted() {
