@@ -4,6 +4,7 @@
 #include "BackupErrors.h"
 #include "BackupFolder.h"
 #include "Catalogue.h"
+#include "Sqlite.h"
 
 #include <QDir>
 #include <QFile>
@@ -91,14 +92,12 @@ enum class Health { Sound, Damaged, Unusable };
 // a database any more, or corrupt), or must be left alone (Unusable: locked, or some
 // other database that is not a catalogue).
 Health Examine(const QString& catalogue, QString* error) {
-    sqlite3* db = nullptr;
-    int rc = sqlite3_open_v2(QFile::encodeName(catalogue).constData(), &db, SQLITE_OPEN_READWRITE,
-                             nullptr);
-    if (rc == SQLITE_OK) {
-        sqlite3_extended_result_codes(db, 1);
-        sqlite3_busy_timeout(db, Catalogue::kBusyTimeoutMs);
-        rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
-    }
+    Sqlite::Database handle;
+    QString openError;
+    int rc = handle.Open(catalogue, SQLITE_OPEN_READWRITE, &openError, Sqlite::kBusyTimeoutMs);
+    sqlite3* db = handle.Get();
+    if (rc == SQLITE_OK && !Sqlite::Exec(db, "SELECT count(*) FROM sqlite_schema", nullptr))
+        rc = Sqlite::LastCode(db);
     Health health = Health::Sound;
     if (QFileInfo(catalogue).size() == 0 || (rc & 0xff) == SQLITE_NOTADB ||
         (rc & 0xff) == SQLITE_CORRUPT)
@@ -106,8 +105,7 @@ Health Examine(const QString& catalogue, QString* error) {
     else if (rc != SQLITE_OK || !Catalogue::CheckSchema(db, error))
         health = Health::Unusable;
     if (health == Health::Unusable && rc != SQLITE_OK && error)
-        *error = ErrorOf(db);
-    sqlite3_close(db);
+        *error = db ? ErrorOf(db) : openError;
     return health;
 }
 

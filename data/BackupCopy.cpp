@@ -2,6 +2,7 @@
 
 #include "BackupErrors.h"
 #include "Catalogue.h"
+#include "Sqlite.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -58,7 +59,7 @@ void WaitWhileWriting(sqlite3* db, const std::atomic<bool>* cancel) {
     QElapsedTimer clock;
     clock.start();
     while (file && WriterWaits(file) && !Cancelled(cancel) &&
-           clock.elapsed() < Catalogue::kBusyTimeoutMs)
+           clock.elapsed() < Sqlite::kBusyTimeoutMs)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
@@ -286,28 +287,25 @@ bool QuickCheck(sqlite3* db, const std::atomic<bool>* cancel, QString* error) {
 }
 
 bool Check(const QString& path, const std::atomic<bool>* cancel, QString* error) {
-    sqlite3* copy = nullptr;
-    bool ok = sqlite3_open_v2(QFile::encodeName(path).constData(), &copy, SQLITE_OPEN_READONLY,
-                              nullptr) == SQLITE_OK;
-    if (!ok)
-        Fail(error, ErrorOf(copy));
-    ok = ok && QuickCheck(copy, cancel, error);
-    sqlite3_close(copy);
-    return ok;
+    Sqlite::Database copy;
+    return copy.Open(path, SQLITE_OPEN_READONLY, error) == SQLITE_OK &&
+           QuickCheck(copy.Get(), cancel, error);
 }
 
 bool CopyInSteps(sqlite3* source, const QString& destPath, int pagesPerStep,
                  const std::atomic<bool>* cancel, QString* error) {
-    sqlite3* dest = nullptr;
-    int rc = sqlite3_open_v2(QFile::encodeName(destPath).constData(), &dest, SQLITE_OPEN_READWRITE,
-                             nullptr);
+    Sqlite::Database handle;
+    QString failure;
     // A failed copy is thrown away whole, so it needs no journal; SQLite still flushes it
     // to disk when the last step commits.
-    if (rc == SQLITE_OK)
-        rc = sqlite3_exec(dest, "PRAGMA journal_mode = OFF", nullptr, nullptr, nullptr);
-    sqlite3_backup* backup =
-        rc == SQLITE_OK ? sqlite3_backup_init(dest, "main", source, "main") : nullptr;
-    QString failure = backup ? QString() : ErrorOf(dest);
+    const bool open = handle.Open(destPath, SQLITE_OPEN_READWRITE, &failure) == SQLITE_OK &&
+                      Sqlite::Exec(handle.Get(), "PRAGMA journal_mode = OFF", &failure);
+    sqlite3* dest = handle.Get();
+    // SQLite's online backup API copies page by page; the layer has no wrapper for it.
+    sqlite3_backup* backup = open ? sqlite3_backup_init(dest, "main", source, "main") : nullptr;
+    if (!backup && failure.isEmpty())
+        failure = ErrorOf(dest);
+    int rc = SQLITE_OK;
     int remaining = INT_MAX;
     int restarts = 0;
     while (backup) {
@@ -336,7 +334,6 @@ bool CopyInSteps(sqlite3* source, const QString& destPath, int pagesPerStep,
     }
     if (backup && sqlite3_backup_finish(backup) != SQLITE_OK && failure.isEmpty())
         failure = ErrorOf(dest);
-    sqlite3_close(dest);
     return failure.isEmpty() || Fail(error, failure);
 }
 

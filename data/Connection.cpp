@@ -184,38 +184,24 @@ void Connection::Close() {
     }
 }
 
-static bool Exec(sqlite3* db, const char* sql, QString* error) {
-    if (!db) {
-        if (error)
-            *error = QStringLiteral("database is not open");
-        return false;
-    }
-    if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
-        if (error)
-            *error = QString::fromUtf8(sqlite3_errmsg(db));
-        return false;
-    }
-    return true;
-}
-
 bool Connection::Begin(QString* error) {
     WaitScope scope(this);
     if (!Open(error))
         return false;
     // IMMEDIATE takes the write lock up front, so a second running copy waits on
     // BEGIN (busy timeout) rather than failing half-way through.
-    return Exec(db_, "BEGIN IMMEDIATE", error);
+    return Sqlite::Exec(db_, "BEGIN IMMEDIATE", error);
 }
 
 bool Connection::Commit(QString* error) {
     WaitScope scope(this);
-    return Exec(db_, "COMMIT", error);
+    return Sqlite::Exec(db_, "COMMIT", error);
 }
 
 void Connection::Rollback() {
     WaitScope scope(this);
     if (InTransaction())
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        Sqlite::Exec(db_, "ROLLBACK", nullptr);
 }
 
 bool Connection::InTransaction() const {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Sqlite.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -40,7 +42,6 @@ public:
     bool InTransaction() const;
 
     // How long a statement waits for another running copy to release the file.
-    static constexpr int kBusyTimeoutMs = 5000;
     int BusyTimeout() const { return busyTimeoutMs_; }
     void SetBusyTimeout(int milliseconds) { busyTimeoutMs_ = milliseconds; }
 
@@ -107,7 +108,7 @@ private:
     QString fileName_;
     sqlite3* db_ = nullptr;
     quint64 generation_ = 0;
-    int busyTimeoutMs_ = kBusyTimeoutMs;
+    int busyTimeoutMs_ = Sqlite::kBusyTimeoutMs;
     std::function<bool(int)> beforeFirstWrite_;
     bool damaged_ = false;
     bool damageTold_ = false;

@@ -3,6 +3,7 @@
 #include "Catalogue.h"
 #include "CommandLine.h"
 #include "OutputFile.h"
+#include "Sqlite.h"
 #include "Transfer.h"
 #include "Writers.h"
 
@@ -68,10 +69,10 @@ QString Plural(qint64 n, const char* one, const char* many) {
 // running copy of the program stores changes.
 bool WriteConsistent(sqlite3* db, const Format& format, OutputFile& out, Counts* counts,
                      QString* error) {
-    if (!Transfer::Exec(db, "BEGIN", error))
+    if (!Sqlite::Exec(db, "BEGIN", error))
         return false;
     const bool written = format.write(db, out, counts, error);
-    Transfer::Exec(db, "COMMIT", nullptr);
+    Sqlite::Exec(db, "COMMIT", nullptr);
     return written;
 }
 

@@ -1,6 +1,7 @@
 #include "JsonDocument.h"
 
 #include "Catalogue.h"
+#include "Sqlite.h"
 #include "Transfer.h"
 
 #include <QStringDecoder>
@@ -175,7 +176,7 @@ bool Table::Read(JsonReader& reader, qint64 index, Row* row) const {
     return true;
 }
 
-bool Table::Bind(Transfer::Statement& insert, const Row& row, bool keepKey) const {
+bool Table::Bind(Sqlite::Statement& insert, const Row& row, bool keepKey) const {
     for (int c = 0; c < wholes_.size(); ++c) {
         const bool bound = row.integerNull[c] || (c == 0 && !keepKey)
                                ? insert.BindNull(c + 1)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "JsonReader.h"
+#include "Sqlite.h"
 
 #include <QByteArray>
 #include <QByteArrayList>
@@ -58,7 +59,7 @@ public:
 
     // Binds every column; the key is left without a value when the database is to
     // choose it. Stops at a value SQLite will not take, whose reason SQLite then holds.
-    bool Bind(Transfer::Statement& insert, const Row& row, bool keepKey) const;
+    bool Bind(Sqlite::Statement& insert, const Row& row, bool keepKey) const;
 
 private:
     bool ReadColumn(JsonReader& reader, int column, Row* row) const;
