@@ -210,11 +210,11 @@ bool ChangeCounter(sqlite3* db, bool takeLock, quint32* counter, QString* error)
 Outcome Take(const QString& catalogue, const QString& target,
              const std::function<bool(const QByteArray&)>& unchanged,
              const std::atomic<bool>* cancel, Taken* taken, QString* error) {
-    sqlite3* db = nullptr;
+    Sqlite::Database handle;
     // Read-write, so that SQLite can roll back what a crashed writer left half done.
-    if (!Catalogue::OpenExisting(catalogue, Catalogue::Access::ReadWrite, &db, error))
+    if (!Catalogue::OpenExisting(catalogue, Catalogue::Access::ReadWrite, &handle, error))
         return Outcome::Failed;
-    const std::unique_ptr<sqlite3, int (*)(sqlite3*)> closeDb(db, sqlite3_close);
+    sqlite3* db = handle.Get();
     if (!CreateLocked(target, taken, error)) {
         Discard(taken);
         return Outcome::Failed;

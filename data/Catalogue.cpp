@@ -1,5 +1,6 @@
 #include "Catalogue.h"
 
+#include "Failure.h"
 #include "Sqlite.h"
 
 #include <QByteArray>
@@ -136,9 +137,9 @@ bool RollBackCutChange(const QString& path, QString* failure) {
 
 } // namespace
 
-bool OpenExisting(const QString& path, Access access, sqlite3** db, QString* error,
+bool OpenExisting(const QString& path, Access access, Sqlite::Database* db, QString* error,
                   const std::function<int(sqlite3*)>& setUp) {
-    *db = nullptr;
+    *db = Sqlite::Database();
     if (!RegularOrMissing(path, error))
         return false;
     // Never SQLITE_OPEN_CREATE: a missing catalogue must stay missing. Every user of a
@@ -157,7 +158,7 @@ bool OpenExisting(const QString& path, Access access, sqlite3** db, QString* err
             *error = failure;
         return false;
     }
-    *db = handle.Release();
+    *db = std::move(handle);
     return true;
 }
 
@@ -179,16 +180,6 @@ bool CreateTempBeside(const QString& target, QString* tempPath, QString* error) 
 
 namespace {
 
-bool Failed(QString* error, const QString& text) {
-    if (error)
-        *error = text;
-    return false;
-}
-
-QString SystemError(int code) {
-    return QString::fromLocal8Bit(std::strerror(code));
-}
-
 // Makes what was written to a file, or a folder's names, survive a power cut. A folder
 // that may not be read, or a file system that keeps nothing of a folder to flush
 // (EINVAL), leaves nothing to do.
@@ -196,14 +187,14 @@ bool SyncPath(const QByteArray& path, int flags, QString* error) {
     const int fd = ::open(path.constData(), flags | O_CLOEXEC);
     if (fd < 0)
         return (flags & O_DIRECTORY) ||
-               Failed(error, QStringLiteral("cannot open %1: %2")
-                                 .arg(QFile::decodeName(path), SystemError(errno)));
+               Fail(error, QStringLiteral("cannot open %1: %2")
+                               .arg(QFile::decodeName(path), SystemError(errno)));
     const int rc = ::fsync(fd);
     const int code = errno;
     ::close(fd);
     return rc == 0 || code == EINVAL ||
-           Failed(error, QStringLiteral("cannot write %1 to the disk: %2")
-                             .arg(QFile::decodeName(path), SystemError(code)));
+           Fail(error, QStringLiteral("cannot write %1 to the disk: %2")
+                           .arg(QFile::decodeName(path), SystemError(code)));
 }
 
 bool SyncFolderOf(const QString& path, QString* error) {
@@ -239,7 +230,7 @@ bool PublishNoClobber(const QString& tempPath, const QString& target, QString* e
         if (!SyncFolderOf(target, error))
             return TakeBack(to, target, error);
         if (::unlink(from.constData()) != 0) {
-            Failed(error, QStringLiteral("cannot remove %1: %2").arg(tempPath, SystemError(errno)));
+            Fail(error, QStringLiteral("cannot remove %1: %2").arg(tempPath, SystemError(errno)));
             return TakeBack(to, target, error);
         }
         return true;
@@ -247,8 +238,8 @@ bool PublishNoClobber(const QString& tempPath, const QString& target, QString* e
     if (const int linkError = errno;
         linkError == EEXIST ||
         ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) != 0) {
-        return Failed(error, errno == EEXIST ? QStringLiteral("%1 already exists").arg(target)
-                                             : SystemError(linkError));
+        return Fail(error, errno == EEXIST ? QStringLiteral("%1 already exists").arg(target)
+                                           : SystemError(linkError));
     }
     return SyncFolderOf(target, error) || TakeBack(to, target, error, from);
 }
@@ -258,14 +249,14 @@ bool PublishReplacing(const QString& tempPath, const QString& target, QString* e
     if (!SyncPath(from, O_RDONLY, error))
         return false;
     if (::rename(from.constData(), QFile::encodeName(target).constData()) != 0)
-        return Failed(error, SystemError(errno));
+        return Fail(error, SystemError(errno));
     // The old file is gone already; the new one stays, reported as not safely on the disk.
     return SyncFolderOf(target, error);
 }
 
 bool CreateEmpty(const QString& target, QString* error) {
     if (QString kind; !RegularOrMissing(target, &kind))
-        return Failed(error, QStringLiteral("%1: %2").arg(target, kind));
+        return Fail(error, QStringLiteral("%1: %2").arg(target, kind));
     if (QFileInfo::exists(target) || QFileInfo(target).isSymLink()) {
         if (error)
             *error = QStringLiteral("%1 already exists").arg(target);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Sqlite.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -35,8 +37,8 @@ bool RegularOrMissing(const QString& path, QString* error);
 // first put back as it was before that change, as any writer would do. `setUp`, when given,
 // prepares the fresh handle before the tables are read (its own busy handling, functions) and
 // returns an SQLite result code. The handle is for use from one thread only. On failure `*db` is
-// null and `*error` says why.
-bool OpenExisting(const QString& path, Access access, sqlite3** db, QString* error,
+// closed and `*error` says why.
+bool OpenExisting(const QString& path, Access access, Sqlite::Database* db, QString* error,
                   const std::function<int(sqlite3*)>& setUp = {});
 
 // Makes an empty, owner-only file next to `target` and returns its path; the caller

@@ -162,7 +162,7 @@ bool Connection::Open(QString* error) {
     if (db_)
         return true;
     WaitScope scope(this);
-    sqlite3* db = nullptr;
+    Sqlite::Database db;
     // Every statement of the program may filter with InStr, so the connection is not
     // usable without it.
     const auto setUp = [this](sqlite3* handle) {
@@ -172,7 +172,7 @@ bool Connection::Open(QString* error) {
     };
     if (!Catalogue::OpenExisting(fileName_, Catalogue::Access::ReadWrite, &db, error, setUp))
         return false;
-    db_ = db;
+    db_ = db.Release();
     ++generation_;
     return true;
 }

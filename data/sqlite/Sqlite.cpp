@@ -55,6 +55,29 @@ Statement::Statement(sqlite3* db, const char* sql) {
     }
 }
 
+Statement::Statement(sqlite3* db, const QString& sql, QString* error) {
+    const QByteArray text = sql.toUtf8();
+    const char* tail = nullptr;
+    failed_ = true;
+    if (sqlite3_prepare_v2(db, text.constData(), static_cast<int>(text.size()), &stmt_, &tail) !=
+        SQLITE_OK) {
+        if (error)
+            *error = LastError(db);
+        sqlite3_finalize(stmt_);
+        stmt_ = nullptr;
+        return;
+    }
+    const QByteArray rest = tail ? QByteArray(tail).trimmed() : QByteArray();
+    if (!stmt_ || (!rest.isEmpty() && rest != ";")) {
+        if (error)
+            *error = QStringLiteral("a query takes exactly one statement");
+        sqlite3_finalize(stmt_);
+        stmt_ = nullptr;
+        return;
+    }
+    failed_ = false;
+}
+
 Statement::~Statement() {
     sqlite3_finalize(stmt_);
 }
@@ -100,6 +123,36 @@ bool Statement::BindInteger(int index, qint64 value) {
 
 bool Statement::BindNull(int index) {
     return Bound(sqlite3_bind_null(stmt_, index));
+}
+
+bool Statement::Bind(int index, const QVariant& value) {
+    if (value.isNull())
+        return BindNull(index);
+    switch (value.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::Long:
+    case QMetaType::Short:
+    case QMetaType::Bool:
+        return BindInteger(index, value.toLongLong());
+    case QMetaType::Double:
+        return Bound(sqlite3_bind_double(stmt_, index, value.toDouble()));
+    case QMetaType::QByteArray: {
+        const QByteArray bytes = value.toByteArray();
+        return Bound(sqlite3_bind_blob64(stmt_, index, bytes.constData(),
+                                         sqlite3_uint64(bytes.size()), SQLITE_TRANSIENT));
+    }
+    default: {
+        // A value that is there is text, even an empty one: never no value.
+        const QByteArray text = value.toString().toUtf8();
+        return BindText(index, text.isNull() ? QByteArray("", 0) : text);
+    }
+    }
+}
+
+bool Statement::ReadOnly() const {
+    return sqlite3_stmt_readonly(stmt_) != 0;
 }
 
 int Statement::Type(int column) const {

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <QVariant>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -43,6 +44,9 @@ private:
 class Statement {
 public:
     Statement(sqlite3* db, const char* sql);
+    // A text the user wrote: one statement only, since the rest would be silently ignored.
+    // When it does not prepare, `*error` says why.
+    Statement(sqlite3* db, const QString& sql, QString* error);
     ~Statement();
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
@@ -62,6 +66,10 @@ public:
     bool BindText(int index, const QByteArray& utf8);
     bool BindInteger(int index, qint64 value);
     bool BindNull(int index);
+    // Binds `value` as the column type its Qt type suggests.
+    bool Bind(int index, const QVariant& value);
+    // Whether stepping it leaves the database as it was.
+    bool ReadOnly() const;
     // SQLite's own type of a column of the current row: SQLITE_NULL, SQLITE_TEXT...
     int Type(int column) const;
     bool IsNull(int column) const;

@@ -121,7 +121,7 @@ int Run(int argc, char** argv) {
                 QStringLiteral("%1 is the catalogue itself; choose another file").arg(target));
     }
 
-    sqlite3* db = nullptr;
+    Sqlite::Database db;
     QString error;
     if (!Catalogue::OpenExisting(cataloguePath, Catalogue::Access::ReadOnly, &db, &error))
         return CommandLine::Fail(kProgram,
@@ -132,8 +132,8 @@ int Run(int argc, char** argv) {
     bool ok = out.Open(target, &error);
     if (!ok)
         error = QStringLiteral("cannot write beside %1: %2").arg(target, error);
-    ok = ok && WriteConsistent(db, *format, out, &counts, &error);
-    sqlite3_close(db);
+    ok = ok && WriteConsistent(db.Get(), *format, out, &counts, &error);
+    db = Sqlite::Database();
     if (ok && !out.Publish(replace, &error))
         return CommandLine::Fail(kProgram,
                                  QStringLiteral("cannot write %1: %2").arg(target, error));

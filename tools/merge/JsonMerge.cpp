@@ -58,9 +58,9 @@ private:
                qsizetype at) {
         if (table.Bind(insert, row, keepKey) && insert.Run())
             return true;
-        return reader_.Fail(QStringLiteral("a %1 entry the catalogue refuses (%2)")
-                                .arg(table.Name(), Sqlite::LastError(db_)),
-                            at);
+        return reader_.Reject(QStringLiteral("a %1 entry the catalogue refuses (%2)")
+                                  .arg(table.Name(), Sqlite::LastError(db_)),
+                              at);
     }
 
     bool MergeSites(qsizetype offset) {
@@ -68,7 +68,7 @@ private:
         return ForEachRow(reader_, offset, web_, [&](const Row& row, qsizetype at) {
             const qint64 oldKey = row.integers[0];
             if (!summary_->restored && newKeys_.contains(oldKey))
-                return reader_.Fail(QStringLiteral("WebIndex %1 a second time").arg(oldKey), at);
+                return reader_.Reject(QStringLiteral("WebIndex %1 a second time").arg(oldKey), at);
             if (!Store(insert, web_, row, summary_->restored, at))
                 return false;
             if (!summary_->restored)
