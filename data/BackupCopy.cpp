@@ -73,9 +73,8 @@ public:
     ReadLock& operator=(const ReadLock&) = delete;
 
     bool Take(QString* error) {
-        held_ = sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
-        if (held_ && sqlite3_exec(db_, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr,
-                                  nullptr) == SQLITE_OK)
+        held_ = Sqlite::Exec(db_, "BEGIN", nullptr);
+        if (held_ && Sqlite::Exec(db_, "SELECT count(*) FROM sqlite_schema", nullptr))
             return true;
         const QString failure = ErrorOf(db_);
         Release();
@@ -83,7 +82,7 @@ public:
     }
     void Release() {
         if (std::exchange(held_, false))
-            sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+            Sqlite::Exec(db_, "COMMIT", nullptr);
     }
 
 private:
@@ -269,19 +268,19 @@ void Discard(Taken* taken) {
 }
 
 bool QuickCheck(sqlite3* db, const std::atomic<bool>* cancel, QString* error) {
+    // The progress handler is how a long check is stopped; the layer has no use for it
+    // elsewhere.
     sqlite3_progress_handler(db, 10000, cancel ? Interrupt : nullptr,
                              const_cast<std::atomic<bool>*>(cancel));
-    sqlite3_stmt* statement = nullptr;
-    int rc = sqlite3_prepare_v2(db, "PRAGMA quick_check(1)", -1, &statement, nullptr);
-    if (rc == SQLITE_OK)
-        rc = sqlite3_step(statement);
-    const QString verdict =
-        rc == SQLITE_ROW
-            ? QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)))
-            : ErrorOf(db);
-    sqlite3_finalize(statement);
+    QString verdict;
+    bool sound = false;
+    {
+        Sqlite::Statement check(db, "PRAGMA quick_check(1)");
+        sound = check.Next();
+        verdict = sound ? QString::fromUtf8(check.View(0)) : ErrorOf(db);
+    }
     sqlite3_progress_handler(db, 0, nullptr, nullptr);
-    if (rc == SQLITE_ROW && verdict == QLatin1String("ok"))
+    if (sound && verdict == QLatin1String("ok"))
         return true;
     return Fail(error, verdict);
 }

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+// Directly: the online backup API's codes and the file's last error.
 #include <sqlite3.h>
 
 // How the parts of the backups put a failure into words.

@@ -3,6 +3,7 @@
 #include "Catalogue.h"
 #include "Matching.h"
 
+// Directly for the busy handler and the authorizer hook, which the layer does not wrap.
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -63,7 +64,7 @@ static bool IsDamage(int code) {
 }
 
 void Connection::NoteFailure() {
-    if (db_ && IsDamage(sqlite3_extended_errcode(db_)))
+    if (db_ && IsDamage(Sqlite::LastCode(db_)))
         damaged_ = true;
 }
 
@@ -205,7 +206,7 @@ void Connection::Rollback() {
 }
 
 bool Connection::InTransaction() const {
-    return db_ && !sqlite3_get_autocommit(db_);
+    return db_ && Sqlite::InTransaction(db_);
 }
 
 Transaction::~Transaction() {

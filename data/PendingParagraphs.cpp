@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QStringList>
 
+// Directly: whether the table is there is SQLite's column metadata.
 #include <sqlite3.h>
 
 namespace {

@@ -2,6 +2,7 @@
 
 #include "Connection.h"
 
+// Directly: its statements stay prepared between reads and are retried when busy.
 #include <sqlite3.h>
 
 #include <utility>

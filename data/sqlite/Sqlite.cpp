@@ -209,8 +209,12 @@ int LastCode(sqlite3* db) {
     return sqlite3_extended_errcode(db);
 }
 
+bool InTransaction(sqlite3* db) {
+    return sqlite3_get_autocommit(db) == 0;
+}
+
 Transaction::~Transaction() {
-    if (open_ && !sqlite3_get_autocommit(db_))
+    if (open_ && InTransaction(db_))
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 

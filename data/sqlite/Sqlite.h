@@ -99,6 +99,9 @@ qint64 LastInsertKey(sqlite3* db);
 QString LastError(sqlite3* db);
 int LastCode(sqlite3* db);
 
+// Whether a transaction is open on `db`.
+bool InTransaction(sqlite3* db);
+
 // Begins on Begin and rolls back on destruction unless Commit was reached.
 class Transaction {
 public:
