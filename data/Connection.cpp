@@ -64,7 +64,7 @@ static bool IsDamage(int code) {
 }
 
 void Connection::NoteFailure() {
-    if (db_ && IsDamage(Sqlite::LastCode(db_)))
+    if (db_ && IsDamage(Sqlite::LastCode(db_.Get())))
         damaged_ = true;
 }
 
@@ -173,16 +173,13 @@ bool Connection::Open(QString* error) {
     };
     if (!Catalogue::OpenExisting(fileName_, Catalogue::Access::ReadWrite, &db, error, setUp))
         return false;
-    db_ = db.Release();
+    db_ = std::move(db);
     ++generation_;
     return true;
 }
 
 void Connection::Close() {
-    if (db_) {
-        sqlite3_close_v2(db_);
-        db_ = nullptr;
-    }
+    db_ = Sqlite::Database();
 }
 
 bool Connection::Begin(QString* error) {
@@ -191,22 +188,22 @@ bool Connection::Begin(QString* error) {
         return false;
     // IMMEDIATE takes the write lock up front, so a second running copy waits on
     // BEGIN (busy timeout) rather than failing half-way through.
-    return Sqlite::Exec(db_, "BEGIN IMMEDIATE", error);
+    return Sqlite::Exec(db_.Get(), "BEGIN IMMEDIATE", error);
 }
 
 bool Connection::Commit(QString* error) {
     WaitScope scope(this);
-    return Sqlite::Exec(db_, "COMMIT", error);
+    return Sqlite::Exec(db_.Get(), "COMMIT", error);
 }
 
 void Connection::Rollback() {
     WaitScope scope(this);
     if (InTransaction())
-        Sqlite::Exec(db_, "ROLLBACK", nullptr);
+        Sqlite::Exec(db_.Get(), "ROLLBACK", nullptr);
 }
 
 bool Connection::InTransaction() const {
-    return db_ && Sqlite::InTransaction(db_);
+    return db_ && Sqlite::InTransaction(db_.Get());
 }
 
 Transaction::~Transaction() {

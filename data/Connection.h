@@ -27,10 +27,10 @@ public:
     QString FileName() const { return fileName_; }
     void SetFileName(const QString& fileName);
 
-    bool Connected() const { return db_ != nullptr; }
+    bool Connected() const { return static_cast<bool>(db_); }
     bool Open(QString* error);
     void Close();
-    sqlite3* Handle() const { return db_; }
+    sqlite3* Handle() const { return db_.Get(); }
     // Counts the opens, so that whoever keeps a prepared statement can tell that the
     // handle it was made on has gone.
     quint64 Generation() const { return generation_; }
@@ -106,7 +106,7 @@ private:
     void ShowWait();
 
     QString fileName_;
-    sqlite3* db_ = nullptr;
+    Sqlite::Database db_;
     quint64 generation_ = 0;
     int busyTimeoutMs_ = Sqlite::kBusyTimeoutMs;
     std::function<bool(int)> beforeFirstWrite_;

@@ -10,10 +10,6 @@
 
 #include <utility>
 
-namespace Transfer {
-class Statement;
-}
-
 // What a JSON export holds and what each part of it may be, for the merge: the whole
 // document is checked against it before the catalogue is locked, so a file the catalogue
 // could not live with is refused before anything is written.
