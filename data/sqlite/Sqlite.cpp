@@ -104,6 +104,12 @@ bool Statement::Run() {
     return ok;
 }
 
+void Statement::Reset() {
+    sqlite3_reset(stmt_);
+    unbound_ = false;
+    failed_ = !stmt_;
+}
+
 bool Statement::Bound(int rc) {
     unbound_ = unbound_ || rc != SQLITE_OK;
     failed_ = failed_ || rc != SQLITE_OK;

@@ -59,6 +59,8 @@ public:
     bool Failed() const { return failed_; }
     // Steps an insert or update through to its end and resets it for the next binding.
     bool Run();
+    // Back to before the first step, for the next binding; a past failure is forgotten.
+    void Reset();
     // Bind 1-based parameter `index`: BindText binds no value for a null array, else the
     // bytes as text. A bind that fails (a text over SQLite's length limit, say) makes the
     // next Run or Next fail without stepping, so a row is never stored with a value left
