@@ -1,6 +1,7 @@
 #include "UserFolder.h"
 
 #include "Catalogue.h"
+#include "Failure.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,10 +14,6 @@
 
 namespace {
 
-QString Reason() {
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
-
 // mkdir -p with 0700 for every folder it makes, as the desktop's base directory rules
 // ask: the folders lead to a file full of passwords.
 bool MakeOwnerOnlyPath(const QString& folder, QString* error) {
@@ -24,7 +21,7 @@ bool MakeOwnerOnlyPath(const QString& folder, QString* error) {
     for (const QString& name : QDir(folder).absolutePath().split('/', Qt::SkipEmptyParts)) {
         path += QLatin1Char('/') + name;
         if (::mkdir(QFile::encodeName(path).constData(), 0700) != 0 && errno != EEXIST) {
-            *error = QStringLiteral("cannot create %1: %2").arg(path, Reason());
+            *error = QStringLiteral("cannot create %1: %2").arg(path, SystemError());
             return false;
         }
     }
@@ -54,7 +51,7 @@ bool EnterCatalogueFolder(const QString& folder, QString* error) {
         return false;
     }
     if (::chdir(QFile::encodeName(folder).constData()) != 0) {
-        *error = QStringLiteral("cannot enter %1: %2").arg(folder, Reason());
+        *error = QStringLiteral("cannot enter %1: %2").arg(folder, SystemError());
         return false;
     }
     return true;

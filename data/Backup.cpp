@@ -4,6 +4,7 @@
 #include "BackupErrors.h"
 #include "BackupFolder.h"
 #include "Catalogue.h"
+#include "Sqlite.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,8 +18,6 @@
 namespace Backup {
 
 namespace {
-
-using Database = std::unique_ptr<sqlite3, int (*)(sqlite3*)>;
 
 // Calls a function exactly once: when asked, or else on leaving the scope.
 class Once {
@@ -91,14 +90,12 @@ enum class Health { Sound, Damaged, Unusable };
 // a database any more, or corrupt), or must be left alone (Unusable: locked, or some
 // other database that is not a catalogue).
 Health Examine(const QString& catalogue, QString* error) {
-    sqlite3* db = nullptr;
-    int rc = sqlite3_open_v2(QFile::encodeName(catalogue).constData(), &db, SQLITE_OPEN_READWRITE,
-                             nullptr);
-    if (rc == SQLITE_OK) {
-        sqlite3_extended_result_codes(db, 1);
-        sqlite3_busy_timeout(db, Catalogue::kBusyTimeoutMs);
-        rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
-    }
+    Sqlite::Database handle;
+    QString openError;
+    int rc = handle.Open(catalogue, SQLITE_OPEN_READWRITE, &openError, Sqlite::kBusyTimeoutMs);
+    sqlite3* db = handle.Get();
+    if (rc == SQLITE_OK && !Sqlite::Exec(db, "SELECT count(*) FROM sqlite_schema", nullptr))
+        rc = Sqlite::LastCode(db);
     Health health = Health::Sound;
     if (QFileInfo(catalogue).size() == 0 || (rc & 0xff) == SQLITE_NOTADB ||
         (rc & 0xff) == SQLITE_CORRUPT)
@@ -106,8 +103,7 @@ Health Examine(const QString& catalogue, QString* error) {
     else if (rc != SQLITE_OK || !Catalogue::CheckSchema(db, error))
         health = Health::Unusable;
     if (health == Health::Unusable && rc != SQLITE_OK && error)
-        *error = ErrorOf(db);
-    sqlite3_close(db);
+        *error = db ? ErrorOf(db) : openError;
     return health;
 }
 
@@ -176,13 +172,12 @@ bool PutInPlace(sqlite3* from, const QString& catalogue, bool damaged, QString* 
 
 // Backs up the sound catalogue as it is, then copies `from` over it.
 bool ReplaceSound(sqlite3* from, const QString& catalogue, QString* savedAs, QString* error) {
-    sqlite3* to = nullptr;
+    Sqlite::Database to;
     QString failure;
     if (!Catalogue::OpenExisting(catalogue, Catalogue::Access::ReadWrite, &to, &failure))
         return Fail(error, QStringLiteral("%1: %2; nothing was replaced").arg(catalogue, failure));
-    const Database closeTo(to, sqlite3_close);
     quint32 counter = 0;
-    if (!Copy::ChangeCounter(to, true, &counter, &failure))
+    if (!Copy::ChangeCounter(to.Get(), true, &counter, &failure))
         return Fail(error, QStringLiteral("%1: %2; nothing was replaced").arg(catalogue, failure));
     Once nothing(nullptr);
     Options first;
@@ -190,7 +185,7 @@ bool ReplaceSound(sqlite3* from, const QString& catalogue, QString* savedAs, QSt
     first.onlyIfChanged = false;
     if (CopyAndPublish(catalogue, first, true, nothing, savedAs, &failure) != Result::Written)
         return Fail(error, failure + QStringLiteral("; nothing was replaced"));
-    return CopyOver(from, to, counter, error);
+    return CopyOver(from, to.Get(), counter, error);
 }
 
 } // namespace
@@ -227,19 +222,14 @@ QList<Entry> List(const QString& catalogue) {
 }
 
 qint64 CountSites(const QString& path, QString* error) {
-    sqlite3* db = nullptr;
+    Sqlite::Database db;
     if (!Catalogue::OpenExisting(path, Catalogue::Access::ReadOnly, &db, error))
         return -1;
-    sqlite3_stmt* statement = nullptr;
-    qint64 count = -1;
-    if (sqlite3_prepare_v2(db, "SELECT count(*) FROM Web", -1, &statement, nullptr) == SQLITE_OK &&
-        sqlite3_step(statement) == SQLITE_ROW)
-        count = sqlite3_column_int64(statement, 0);
-    else
-        Fail(error, ErrorOf(db));
-    sqlite3_finalize(statement);
-    sqlite3_close(db);
-    return count;
+    Sqlite::Statement count(db.Get(), "SELECT count(*) FROM Web");
+    if (count.Next())
+        return count.Integer(0);
+    Fail(error, ErrorOf(db.Get()));
+    return -1;
 }
 
 Result Make(const QString& catalogue, const Options& options, QString* name, QString* error) {
@@ -268,16 +258,15 @@ bool Restore(const QString& catalogue, const QString& name, int keep, QString* s
     if (!lock.Acquire(folder, kFolderWaitMs, nullptr, error))
         return false;
     // The backup must be sound before the catalogue is touched at all.
-    sqlite3* from = nullptr;
+    Sqlite::Database backup;
     QString failure;
-    if (!Catalogue::OpenExisting(path, Catalogue::Access::ReadOnly, &from, &failure) ||
-        !Copy::QuickCheck(from, nullptr, &failure)) {
-        sqlite3_close(from);
+    if (!Catalogue::OpenExisting(path, Catalogue::Access::ReadOnly, &backup, &failure) ||
+        !Copy::QuickCheck(backup.Get(), nullptr, &failure)) {
         return Fail(
             error,
             QStringLiteral("backup %1 is damaged (%2); nothing was replaced").arg(name, failure));
     }
-    const Database closeFrom(from, sqlite3_close);
+    sqlite3* from = backup.Get();
     if (savedAs)
         savedAs->clear();
 

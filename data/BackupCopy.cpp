@@ -2,6 +2,7 @@
 
 #include "BackupErrors.h"
 #include "Catalogue.h"
+#include "Sqlite.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -58,7 +59,7 @@ void WaitWhileWriting(sqlite3* db, const std::atomic<bool>* cancel) {
     QElapsedTimer clock;
     clock.start();
     while (file && WriterWaits(file) && !Cancelled(cancel) &&
-           clock.elapsed() < Catalogue::kBusyTimeoutMs)
+           clock.elapsed() < Sqlite::kBusyTimeoutMs)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
@@ -72,9 +73,8 @@ public:
     ReadLock& operator=(const ReadLock&) = delete;
 
     bool Take(QString* error) {
-        held_ = sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
-        if (held_ && sqlite3_exec(db_, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr,
-                                  nullptr) == SQLITE_OK)
+        held_ = Sqlite::Exec(db_, "BEGIN", nullptr);
+        if (held_ && Sqlite::Exec(db_, "SELECT count(*) FROM sqlite_schema", nullptr))
             return true;
         const QString failure = ErrorOf(db_);
         Release();
@@ -82,7 +82,7 @@ public:
     }
     void Release() {
         if (std::exchange(held_, false))
-            sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+            Sqlite::Exec(db_, "COMMIT", nullptr);
     }
 
 private:
@@ -209,11 +209,11 @@ bool ChangeCounter(sqlite3* db, bool takeLock, quint32* counter, QString* error)
 Outcome Take(const QString& catalogue, const QString& target,
              const std::function<bool(const QByteArray&)>& unchanged,
              const std::atomic<bool>* cancel, Taken* taken, QString* error) {
-    sqlite3* db = nullptr;
+    Sqlite::Database handle;
     // Read-write, so that SQLite can roll back what a crashed writer left half done.
-    if (!Catalogue::OpenExisting(catalogue, Catalogue::Access::ReadWrite, &db, error))
+    if (!Catalogue::OpenExisting(catalogue, Catalogue::Access::ReadWrite, &handle, error))
         return Outcome::Failed;
-    const std::unique_ptr<sqlite3, int (*)(sqlite3*)> closeDb(db, sqlite3_close);
+    sqlite3* db = handle.Get();
     if (!CreateLocked(target, taken, error)) {
         Discard(taken);
         return Outcome::Failed;
@@ -268,46 +268,43 @@ void Discard(Taken* taken) {
 }
 
 bool QuickCheck(sqlite3* db, const std::atomic<bool>* cancel, QString* error) {
+    // The progress handler is how a long check is stopped; the layer has no use for it
+    // elsewhere.
     sqlite3_progress_handler(db, 10000, cancel ? Interrupt : nullptr,
                              const_cast<std::atomic<bool>*>(cancel));
-    sqlite3_stmt* statement = nullptr;
-    int rc = sqlite3_prepare_v2(db, "PRAGMA quick_check(1)", -1, &statement, nullptr);
-    if (rc == SQLITE_OK)
-        rc = sqlite3_step(statement);
-    const QString verdict =
-        rc == SQLITE_ROW
-            ? QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)))
-            : ErrorOf(db);
-    sqlite3_finalize(statement);
+    QString verdict;
+    bool sound = false;
+    {
+        Sqlite::Statement check(db, "PRAGMA quick_check(1)");
+        sound = check.Next();
+        verdict = sound ? QString::fromUtf8(check.View(0)) : ErrorOf(db);
+    }
     sqlite3_progress_handler(db, 0, nullptr, nullptr);
-    if (rc == SQLITE_ROW && verdict == QLatin1String("ok"))
+    if (sound && verdict == QLatin1String("ok"))
         return true;
     return Fail(error, verdict);
 }
 
 bool Check(const QString& path, const std::atomic<bool>* cancel, QString* error) {
-    sqlite3* copy = nullptr;
-    bool ok = sqlite3_open_v2(QFile::encodeName(path).constData(), &copy, SQLITE_OPEN_READONLY,
-                              nullptr) == SQLITE_OK;
-    if (!ok)
-        Fail(error, ErrorOf(copy));
-    ok = ok && QuickCheck(copy, cancel, error);
-    sqlite3_close(copy);
-    return ok;
+    Sqlite::Database copy;
+    return copy.Open(path, SQLITE_OPEN_READONLY, error) == SQLITE_OK &&
+           QuickCheck(copy.Get(), cancel, error);
 }
 
 bool CopyInSteps(sqlite3* source, const QString& destPath, int pagesPerStep,
                  const std::atomic<bool>* cancel, QString* error) {
-    sqlite3* dest = nullptr;
-    int rc = sqlite3_open_v2(QFile::encodeName(destPath).constData(), &dest, SQLITE_OPEN_READWRITE,
-                             nullptr);
+    Sqlite::Database handle;
+    QString failure;
     // A failed copy is thrown away whole, so it needs no journal; SQLite still flushes it
     // to disk when the last step commits.
-    if (rc == SQLITE_OK)
-        rc = sqlite3_exec(dest, "PRAGMA journal_mode = OFF", nullptr, nullptr, nullptr);
-    sqlite3_backup* backup =
-        rc == SQLITE_OK ? sqlite3_backup_init(dest, "main", source, "main") : nullptr;
-    QString failure = backup ? QString() : ErrorOf(dest);
+    const bool open = handle.Open(destPath, SQLITE_OPEN_READWRITE, &failure) == SQLITE_OK &&
+                      Sqlite::Exec(handle.Get(), "PRAGMA journal_mode = OFF", &failure);
+    sqlite3* dest = handle.Get();
+    // SQLite's online backup API copies page by page; the layer has no wrapper for it.
+    sqlite3_backup* backup = open ? sqlite3_backup_init(dest, "main", source, "main") : nullptr;
+    if (!backup && failure.isEmpty())
+        failure = ErrorOf(dest);
+    int rc = SQLITE_OK;
     int remaining = INT_MAX;
     int restarts = 0;
     while (backup) {
@@ -336,7 +333,6 @@ bool CopyInSteps(sqlite3* source, const QString& destPath, int pagesPerStep,
     }
     if (backup && sqlite3_backup_finish(backup) != SQLITE_OK && failure.isEmpty())
         failure = ErrorOf(dest);
-    sqlite3_close(dest);
     return failure.isEmpty() || Fail(error, failure);
 }
 

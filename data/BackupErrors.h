@@ -1,17 +1,16 @@
 #pragma once
 
+#include "Failure.h"
+
 #include <QString>
 
 #include <cerrno>
 #include <cstring>
+// Directly: the online backup API's codes and the file's last error.
 #include <sqlite3.h>
 
 // How the parts of the backups put a failure into words.
 namespace Backup {
-
-inline QString SystemError() {
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
 
 inline QString ErrorOf(sqlite3* db) {
     return QString::fromUtf8(sqlite3_errmsg(db));
@@ -29,12 +28,6 @@ inline QString StepError(sqlite3* dest, int rc) {
         code != 0)
         return QString::fromLocal8Bit(std::strerror(code));
     return QString::fromUtf8(sqlite3_errstr(rc));
-}
-
-inline bool Fail(QString* error, const QString& text) {
-    if (error)
-        *error = text;
-    return false;
 }
 
 } // namespace Backup

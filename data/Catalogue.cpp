@@ -1,5 +1,8 @@
 #include "Catalogue.h"
 
+#include "Failure.h"
+#include "Sqlite.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFileInfo>
@@ -51,15 +54,10 @@ bool ApplySchema(sqlite3* db, QString* error) {
            ");\n"
            "CREATE INDEX ContentByWeb ON Content (ContentWeb, ContentIndex);\n"
            "COMMIT;\n";
-    char* message = nullptr;
-    if (sqlite3_exec(db, sql.constData(), nullptr, nullptr, &message) != SQLITE_OK) {
-        if (error)
-            *error = QString::fromUtf8(message ? message : sqlite3_errmsg(db));
-        sqlite3_free(message);
-        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-        return false;
-    }
-    return true;
+    if (Sqlite::Exec(db, sql.constData(), error))
+        return true;
+    Sqlite::Exec(db, "ROLLBACK", nullptr);
+    return false;
 }
 
 bool CheckSchema(sqlite3* db, QString* error) {
@@ -68,25 +66,15 @@ bool CheckSchema(sqlite3* db, QString* error) {
     const std::pair<const char*, const QStringList*> tables[] = {{"Web", &webColumns},
                                                                  {"Content", &contentColumns}};
     for (const auto& [table, wanted] : tables) {
-        sqlite3_stmt* statement = nullptr;
         QStringList found;
         // table_xinfo would also list hidden columns; the program reads only plain ones.
-        int rc = sqlite3_prepare_v2(db, "SELECT name FROM pragma_table_info(?)", -1, &statement,
-                                    nullptr);
-        if (rc == SQLITE_OK)
-            rc = sqlite3_bind_text(statement, 1, table, -1, SQLITE_STATIC);
-        if (rc == SQLITE_OK) {
-            while ((rc = sqlite3_step(statement)) == SQLITE_ROW)
-                found << QString::fromUtf8(
-                    reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)));
-            if (rc == SQLITE_DONE)
-                rc = SQLITE_OK;
-        }
-        const QString failure = rc == SQLITE_OK ? QString() : QString::fromUtf8(sqlite3_errmsg(db));
-        sqlite3_finalize(statement);
-        if (rc != SQLITE_OK) {
+        Sqlite::Statement names(db, "SELECT name FROM pragma_table_info(?)");
+        names.BindText(1, table);
+        while (names.Next())
+            found << QString::fromUtf8(names.View(0));
+        if (names.Failed()) {
             if (error)
-                *error = failure;
+                *error = Sqlite::LastError(db);
             return false;
         }
         if (found.isEmpty()) {
@@ -119,39 +107,28 @@ bool RegularOrMissing(const QString& path, QString* error) {
 namespace {
 
 // Opens `path` and reads its tables once; returns SQLite's extended code, and on a
-// failure leaves `*handle` for the caller to close and `*failure` saying why.
-int OpenAndCheck(const QByteArray& path, int flags, const std::function<int(sqlite3*)>& setUp,
-                 sqlite3** handle, QString* failure) {
-    int rc = sqlite3_open_v2(path.constData(), handle, flags, nullptr);
-    if (rc == SQLITE_OK) {
-        sqlite3_extended_result_codes(*handle, 1);
-        sqlite3_busy_timeout(*handle, kBusyTimeoutMs);
-        if (setUp)
-            rc = setUp(*handle);
-    }
-    if (rc != SQLITE_OK)
-        *failure = *handle ? QString::fromUtf8(sqlite3_errmsg(*handle))
-                           : QString::fromUtf8(sqlite3_errstr(rc));
+// failure leaves `*failure` saying why.
+int OpenAndCheck(const QString& path, int flags, const std::function<int(sqlite3*)>& setUp,
+                 Sqlite::Database* handle, QString* failure) {
+    int rc = handle->Open(path, flags, failure, Sqlite::kBusyTimeoutMs);
+    if (rc == SQLITE_OK && setUp && (rc = setUp(handle->Get())) != SQLITE_OK)
+        *failure = Sqlite::LastError(handle->Get());
     // SQLite reads the header lazily; reading the schema here makes a file that is not a
     // database fail now.
-    else if (!CheckSchema(*handle, failure))
-        rc = sqlite3_extended_errcode(*handle) != SQLITE_OK ? sqlite3_extended_errcode(*handle)
-                                                            : SQLITE_ERROR;
+    else if (rc == SQLITE_OK && !CheckSchema(handle->Get(), failure))
+        rc = Sqlite::LastCode(handle->Get()) != SQLITE_OK ? Sqlite::LastCode(handle->Get())
+                                                          : SQLITE_ERROR;
     return rc;
 }
 
 // A writer stopped halfway leaves a journal from which the file must be put back as it
 // was before reading it again, and a read-only handle may not do that. The first
 // read-write handle would; this one does it now, on the user's behalf.
-bool RollBackCutChange(const QByteArray& path, QString* failure) {
-    sqlite3* db = nullptr;
-    bool ok = sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK;
-    if (ok) {
-        sqlite3_busy_timeout(db, kBusyTimeoutMs);
-        ok = sqlite3_exec(db, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr) ==
-             SQLITE_OK;
-    }
-    sqlite3_close(db);
+bool RollBackCutChange(const QString& path, QString* failure) {
+    Sqlite::Database db;
+    const bool ok =
+        db.Open(path, SQLITE_OPEN_READWRITE, nullptr, Sqlite::kBusyTimeoutMs) == SQLITE_OK &&
+        Sqlite::Exec(db.Get(), "SELECT count(*) FROM sqlite_schema", nullptr);
     if (!ok)
         *failure = QStringLiteral("a change to it was cut short and must be undone before it can "
                                   "be read; open it once in Sitemora as a user who may change it");
@@ -160,31 +137,28 @@ bool RollBackCutChange(const QByteArray& path, QString* failure) {
 
 } // namespace
 
-bool OpenExisting(const QString& path, Access access, sqlite3** db, QString* error,
+bool OpenExisting(const QString& path, Access access, Sqlite::Database* db, QString* error,
                   const std::function<int(sqlite3*)>& setUp) {
-    *db = nullptr;
+    *db = Sqlite::Database();
     if (!RegularOrMissing(path, error))
         return false;
     // Never SQLITE_OPEN_CREATE: a missing catalogue must stay missing. Every user of a
     // handle stays on one thread, so SQLite's own locking of each call is only overhead.
     const int flags = (access == Access::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
                       SQLITE_OPEN_NOMUTEX;
-    const QByteArray file = QFile::encodeName(path);
-    sqlite3* handle = nullptr;
+    Sqlite::Database handle;
     QString failure;
-    int rc = OpenAndCheck(file, flags, setUp, &handle, &failure);
-    if (rc == SQLITE_READONLY_ROLLBACK && RollBackCutChange(file, &failure)) {
-        sqlite3_close(handle);
-        handle = nullptr;
-        rc = OpenAndCheck(file, flags, setUp, &handle, &failure);
+    int rc = OpenAndCheck(path, flags, setUp, &handle, &failure);
+    if (rc == SQLITE_READONLY_ROLLBACK && RollBackCutChange(path, &failure)) {
+        handle = Sqlite::Database();
+        rc = OpenAndCheck(path, flags, setUp, &handle, &failure);
     }
     if (rc != SQLITE_OK) {
         if (error)
             *error = failure;
-        sqlite3_close(handle);
         return false;
     }
-    *db = handle;
+    *db = std::move(handle);
     return true;
 }
 
@@ -206,16 +180,6 @@ bool CreateTempBeside(const QString& target, QString* tempPath, QString* error) 
 
 namespace {
 
-bool Failed(QString* error, const QString& text) {
-    if (error)
-        *error = text;
-    return false;
-}
-
-QString SystemError(int code) {
-    return QString::fromLocal8Bit(std::strerror(code));
-}
-
 // Makes what was written to a file, or a folder's names, survive a power cut. A folder
 // that may not be read, or a file system that keeps nothing of a folder to flush
 // (EINVAL), leaves nothing to do.
@@ -223,14 +187,14 @@ bool SyncPath(const QByteArray& path, int flags, QString* error) {
     const int fd = ::open(path.constData(), flags | O_CLOEXEC);
     if (fd < 0)
         return (flags & O_DIRECTORY) ||
-               Failed(error, QStringLiteral("cannot open %1: %2")
-                                 .arg(QFile::decodeName(path), SystemError(errno)));
+               Fail(error, QStringLiteral("cannot open %1: %2")
+                               .arg(QFile::decodeName(path), SystemError(errno)));
     const int rc = ::fsync(fd);
     const int code = errno;
     ::close(fd);
     return rc == 0 || code == EINVAL ||
-           Failed(error, QStringLiteral("cannot write %1 to the disk: %2")
-                             .arg(QFile::decodeName(path), SystemError(code)));
+           Fail(error, QStringLiteral("cannot write %1 to the disk: %2")
+                           .arg(QFile::decodeName(path), SystemError(code)));
 }
 
 bool SyncFolderOf(const QString& path, QString* error) {
@@ -266,7 +230,7 @@ bool PublishNoClobber(const QString& tempPath, const QString& target, QString* e
         if (!SyncFolderOf(target, error))
             return TakeBack(to, target, error);
         if (::unlink(from.constData()) != 0) {
-            Failed(error, QStringLiteral("cannot remove %1: %2").arg(tempPath, SystemError(errno)));
+            Fail(error, QStringLiteral("cannot remove %1: %2").arg(tempPath, SystemError(errno)));
             return TakeBack(to, target, error);
         }
         return true;
@@ -274,8 +238,8 @@ bool PublishNoClobber(const QString& tempPath, const QString& target, QString* e
     if (const int linkError = errno;
         linkError == EEXIST ||
         ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) != 0) {
-        return Failed(error, errno == EEXIST ? QStringLiteral("%1 already exists").arg(target)
-                                             : SystemError(linkError));
+        return Fail(error, errno == EEXIST ? QStringLiteral("%1 already exists").arg(target)
+                                           : SystemError(linkError));
     }
     return SyncFolderOf(target, error) || TakeBack(to, target, error, from);
 }
@@ -285,14 +249,14 @@ bool PublishReplacing(const QString& tempPath, const QString& target, QString* e
     if (!SyncPath(from, O_RDONLY, error))
         return false;
     if (::rename(from.constData(), QFile::encodeName(target).constData()) != 0)
-        return Failed(error, SystemError(errno));
+        return Fail(error, SystemError(errno));
     // The old file is gone already; the new one stays, reported as not safely on the disk.
     return SyncFolderOf(target, error);
 }
 
 bool CreateEmpty(const QString& target, QString* error) {
     if (QString kind; !RegularOrMissing(target, &kind))
-        return Failed(error, QStringLiteral("%1: %2").arg(target, kind));
+        return Fail(error, QStringLiteral("%1: %2").arg(target, kind));
     if (QFileInfo::exists(target) || QFileInfo(target).isSymLink()) {
         if (error)
             *error = QStringLiteral("%1 already exists").arg(target);
@@ -301,13 +265,10 @@ bool CreateEmpty(const QString& target, QString* error) {
     QString temp;
     if (!CreateTempBeside(target, &temp, error))
         return false;
-    sqlite3* db = nullptr;
-    bool ok = sqlite3_open_v2(QFile::encodeName(temp).constData(), &db, SQLITE_OPEN_READWRITE,
-                              nullptr) == SQLITE_OK;
-    if (!ok && error)
-        *error = QString::fromUtf8(sqlite3_errmsg(db));
-    ok = ok && ApplySchema(db, error);
-    sqlite3_close(db);
+    Sqlite::Database db;
+    bool ok =
+        db.Open(temp, SQLITE_OPEN_READWRITE, error) == SQLITE_OK && ApplySchema(db.Get(), error);
+    db = Sqlite::Database();
     ok = ok && PublishNoClobber(temp, target, error);
     if (!ok)
         QFile::remove(temp);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Sqlite.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -23,9 +25,6 @@ bool ApplySchema(sqlite3* db, QString* error);
 // file that lacks one is not a catalogue, whatever else it holds, and must not be written.
 bool CheckSchema(sqlite3* db, QString* error);
 
-// How long a statement waits for another running copy to release the file.
-inline constexpr int kBusyTimeoutMs = 5000;
-
 enum class Access { ReadOnly, ReadWrite };
 
 // Refuses anything at `path` but a regular file (a symbolic link to one counts as that
@@ -33,13 +32,13 @@ enum class Access { ReadOnly, ReadWrite };
 // never ends. A missing file passes, for the caller to tell apart. Nothing is opened.
 bool RegularOrMissing(const QString& path, QString* error);
 
-// Opens an existing catalogue file (never creating one), waits kBusyTimeoutMs for locks,
+// Opens an existing catalogue file (never creating one), waits Sqlite::kBusyTimeoutMs for locks,
 // and checks its tables. Read-only, a file whose last writer was stopped halfway is
 // first put back as it was before that change, as any writer would do. `setUp`, when given,
 // prepares the fresh handle before the tables are read (its own busy handling, functions) and
 // returns an SQLite result code. The handle is for use from one thread only. On failure `*db` is
-// null and `*error` says why.
-bool OpenExisting(const QString& path, Access access, sqlite3** db, QString* error,
+// closed and `*error` says why.
+bool OpenExisting(const QString& path, Access access, Sqlite::Database* db, QString* error,
                   const std::function<int(sqlite3*)>& setUp = {});
 
 // Makes an empty, owner-only file next to `target` and returns its path; the caller

@@ -3,6 +3,7 @@
 #include "Catalogue.h"
 #include "Matching.h"
 
+// Directly for the busy handler and the authorizer hook, which the layer does not wrap.
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -63,7 +64,7 @@ static bool IsDamage(int code) {
 }
 
 void Connection::NoteFailure() {
-    if (db_ && IsDamage(sqlite3_extended_errcode(db_)))
+    if (db_ && IsDamage(Sqlite::LastCode(db_.Get())))
         damaged_ = true;
 }
 
@@ -162,7 +163,7 @@ bool Connection::Open(QString* error) {
     if (db_)
         return true;
     WaitScope scope(this);
-    sqlite3* db = nullptr;
+    Sqlite::Database db;
     // Every statement of the program may filter with InStr, so the connection is not
     // usable without it.
     const auto setUp = [this](sqlite3* handle) {
@@ -172,30 +173,13 @@ bool Connection::Open(QString* error) {
     };
     if (!Catalogue::OpenExisting(fileName_, Catalogue::Access::ReadWrite, &db, error, setUp))
         return false;
-    db_ = db;
+    db_ = std::move(db);
     ++generation_;
     return true;
 }
 
 void Connection::Close() {
-    if (db_) {
-        sqlite3_close_v2(db_);
-        db_ = nullptr;
-    }
-}
-
-static bool Exec(sqlite3* db, const char* sql, QString* error) {
-    if (!db) {
-        if (error)
-            *error = QStringLiteral("database is not open");
-        return false;
-    }
-    if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
-        if (error)
-            *error = QString::fromUtf8(sqlite3_errmsg(db));
-        return false;
-    }
-    return true;
+    db_ = Sqlite::Database();
 }
 
 bool Connection::Begin(QString* error) {
@@ -204,22 +188,22 @@ bool Connection::Begin(QString* error) {
         return false;
     // IMMEDIATE takes the write lock up front, so a second running copy waits on
     // BEGIN (busy timeout) rather than failing half-way through.
-    return Exec(db_, "BEGIN IMMEDIATE", error);
+    return Sqlite::Exec(db_.Get(), "BEGIN IMMEDIATE", error);
 }
 
 bool Connection::Commit(QString* error) {
     WaitScope scope(this);
-    return Exec(db_, "COMMIT", error);
+    return Sqlite::Exec(db_.Get(), "COMMIT", error);
 }
 
 void Connection::Rollback() {
     WaitScope scope(this);
     if (InTransaction())
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        Sqlite::Exec(db_.Get(), "ROLLBACK", nullptr);
 }
 
 bool Connection::InTransaction() const {
-    return db_ && !sqlite3_get_autocommit(db_);
+    return db_ && Sqlite::InTransaction(db_.Get());
 }
 
 Transaction::~Transaction() {

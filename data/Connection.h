@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Sqlite.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -25,10 +27,10 @@ public:
     QString FileName() const { return fileName_; }
     void SetFileName(const QString& fileName);
 
-    bool Connected() const { return db_ != nullptr; }
+    bool Connected() const { return static_cast<bool>(db_); }
     bool Open(QString* error);
     void Close();
-    sqlite3* Handle() const { return db_; }
+    sqlite3* Handle() const { return db_.Get(); }
     // Counts the opens, so that whoever keeps a prepared statement can tell that the
     // handle it was made on has gone.
     quint64 Generation() const { return generation_; }
@@ -40,7 +42,6 @@ public:
     bool InTransaction() const;
 
     // How long a statement waits for another running copy to release the file.
-    static constexpr int kBusyTimeoutMs = 5000;
     int BusyTimeout() const { return busyTimeoutMs_; }
     void SetBusyTimeout(int milliseconds) { busyTimeoutMs_ = milliseconds; }
 
@@ -105,9 +106,9 @@ private:
     void ShowWait();
 
     QString fileName_;
-    sqlite3* db_ = nullptr;
+    Sqlite::Database db_;
     quint64 generation_ = 0;
-    int busyTimeoutMs_ = kBusyTimeoutMs;
+    int busyTimeoutMs_ = Sqlite::kBusyTimeoutMs;
     std::function<bool(int)> beforeFirstWrite_;
     bool damaged_ = false;
     bool damageTold_ = false;

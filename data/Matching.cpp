@@ -1,5 +1,6 @@
 #include "Matching.h"
 
+// Directly: an SQL function of our own reads its arguments through SQLite's value API.
 #include <sqlite3.h>
 
 #include <array>

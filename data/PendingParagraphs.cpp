@@ -1,10 +1,12 @@
 #include "PendingParagraphs.h"
 
 #include "Connection.h"
+#include "Sqlite.h"
 
 #include <QFileInfo>
 #include <QStringList>
 
+// Directly: whether the table is there is SQLite's column metadata.
 #include <sqlite3.h>
 
 namespace {
@@ -15,15 +17,6 @@ const char* const kCreate = "CREATE TABLE IF NOT EXISTS ContentOwner ("
 QString OwnedBy(const QString& condition) {
     return QStringLiteral("(Select ContentIndex From ContentOwner Where OwnerCopy ") + condition +
            QLatin1Char(')');
-}
-
-bool Exec(sqlite3* db, const QString& sql, QString* error) {
-    if (db && sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, nullptr) == SQLITE_OK)
-        return true;
-    if (error)
-        *error =
-            db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("database is not open");
-    return false;
 }
 
 } // namespace
@@ -44,25 +37,22 @@ bool PendingParagraphs::HasTable() {
 }
 
 bool PendingParagraphs::CreateTable(QString* error) {
-    return Exec(Handle(), QString::fromLatin1(kCreate), error);
+    return Sqlite::Exec(Handle(), kCreate, error);
 }
 
 std::optional<QList<int>> PendingParagraphs::OthersRunning() {
     sqlite3* db = Handle();
-    sqlite3_stmt* statement = nullptr;
-    if (!db || sqlite3_prepare_v2(db, "SELECT DISTINCT OwnerCopy FROM ContentOwner", -1, &statement,
-                                  nullptr) != SQLITE_OK)
+    if (!db)
         return std::nullopt;
+    Sqlite::Statement owners(db, "SELECT DISTINCT OwnerCopy FROM ContentOwner");
     const int me = Id();
     QList<int> running;
-    int rc = SQLITE_ROW;
-    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
-        const int copy = sqlite3_column_int(statement, 0);
+    while (owners.Next()) {
+        const int copy = int(owners.Integer(0));
         if (copy != me && lock_.Running(copy))
             running << copy;
     }
-    sqlite3_finalize(statement);
-    if (rc != SQLITE_DONE)
+    if (owners.Failed())
         return std::nullopt;
     return running;
 }
@@ -102,29 +92,31 @@ QString PendingParagraphs::LeftBehindClause() {
 
 bool PendingParagraphs::Own(qint64 contentIndex, QString* error) {
     return CreateTable(error) &&
-           Exec(Handle(),
-                QStringLiteral("INSERT OR REPLACE INTO ContentOwner (ContentIndex, OwnerCopy) "
-                               "VALUES (%1, %2)")
-                    .arg(contentIndex)
-                    .arg(Id()),
-                error);
+           Sqlite::Exec(
+               Handle(),
+               QStringLiteral("INSERT OR REPLACE INTO ContentOwner (ContentIndex, OwnerCopy) "
+                              "VALUES (%1, %2)")
+                   .arg(contentIndex)
+                   .arg(Id()),
+               error);
 }
 
 bool PendingParagraphs::ClaimLeftBehind(QString* error) {
     if (!CreateTable(error))
         return false;
-    return Exec(Handle(),
-                QStringLiteral("INSERT OR REPLACE INTO ContentOwner (ContentIndex, OwnerCopy) "
-                               "Select ContentIndex, %1 From Content Where ContentWeb = 0")
-                        .arg(Id()) +
-                    LeftBehindClause(),
-                error);
+    return Sqlite::Exec(
+        Handle(),
+        QStringLiteral("INSERT OR REPLACE INTO ContentOwner (ContentIndex, OwnerCopy) "
+                       "Select ContentIndex, %1 From Content Where ContentWeb = 0")
+                .arg(Id()) +
+            LeftBehindClause(),
+        error);
 }
 
 void PendingParagraphs::Tidy() {
     if (HasTable())
-        Exec(Handle(),
-             QStringLiteral("DELETE FROM ContentOwner WHERE ContentIndex NOT IN "
-                            "(SELECT ContentIndex FROM Content WHERE ContentWeb = 0)"),
-             nullptr);
+        Sqlite::Exec(Handle(),
+                     QStringLiteral("DELETE FROM ContentOwner WHERE ContentIndex NOT IN "
+                                    "(SELECT ContentIndex FROM Content WHERE ContentWeb = 0)"),
+                     nullptr);
 }

@@ -1,15 +1,12 @@
 #include "Query.h"
 
 #include "Connection.h"
-#include "QuerySql.h"
-
-#include <sqlite3.h>
+#include "Sqlite.h"
 
 #include <algorithm>
 #include <utility>
 
-using QuerySql::ErrorOf;
-using QuerySql::Statement;
+using Sqlite::LastError;
 
 Query::Query(QObject* parent) : QObject(parent) {
     changeWatch_.setInterval(kChangeWatchMs);
@@ -41,9 +38,9 @@ bool Query::OpenFailed(const QString& text, QString* error) {
     return false;
 }
 
-bool Query::BindParameters(sqlite3_stmt* statement) const {
+bool Query::BindParameters(Sqlite::Statement& statement) const {
     for (int i = 0; i < parameters_.size(); ++i)
-        if (!QuerySql::Bind(statement, i + 1, parameters_[i]))
+        if (!statement.Bind(i + 1, parameters_[i]))
             return false;
     return true;
 }
@@ -58,15 +55,14 @@ bool Query::Open(QString* error) {
     if (!connection_->Open(&failure))
         return OpenFailed(failure, error);
     sqlite3* db = connection_->Handle();
-    Statement statement(db, sql_, &failure);
-    if (!statement)
+    Sqlite::Statement statement(db, sql_, &failure);
+    if (!statement.IsValid())
         return OpenFailed(failure, error);
-    sqlite3_stmt* st = statement.get();
-    if (!sqlite3_stmt_readonly(st))
+    if (!statement.ReadOnly())
         return OpenFailed(QStringLiteral("only select statements may be opened"), error);
-    if (!BindParameters(st))
-        return OpenFailed(ErrorOf(db), error);
-    ResultShape shape = ResultShape::Of(st);
+    if (!BindParameters(statement))
+        return OpenFailed(LastError(db), error);
+    ResultShape shape = ResultShape::Of(statement.Get());
 
     // Every row, or every key, is read now, each step checked: a failure half-way must
     // fail the open, never leave a result that looks complete.
@@ -76,17 +72,16 @@ bool Query::Open(QString* error) {
     RowStore rows;
     rows.Reset(columns);
     if (keyed) {
-        if (!ReadKeys(shape, st, &failure)) {
+        if (!ReadKeys(shape, statement, &failure)) {
             keyset_.Clear();
             return OpenFailed(failure, error);
         }
     } else if (!skipRows) {
-        int rc;
-        while ((rc = sqlite3_step(st)) == SQLITE_ROW)
-            if (!rows.AppendFromStatement(st))
-                return OpenFailed(ErrorOf(db), error);
-        if (rc != SQLITE_DONE)
-            return OpenFailed(ErrorOf(db), error);
+        while (statement.Next())
+            if (!rows.AppendFromStatement(statement.Get()))
+                return OpenFailed(LastError(db), error);
+        if (statement.Failed())
+            return OpenFailed(LastError(db), error);
     }
     rows_ = std::move(rows);
     keyed_ = keyed;
@@ -110,24 +105,22 @@ bool Query::Open(QString* error) {
 // Reads the key of every row: by the statement selecting the key alone, which spares
 // SQLite reading every column of every row, or by the result's own when it cannot be put
 // that way.
-bool Query::ReadKeys(const ResultShape& shape, sqlite3_stmt* statement, QString* error) {
-    sqlite3* db = sqlite3_db_handle(statement);
+bool Query::ReadKeys(const ResultShape& shape, Sqlite::Statement& statement, QString* error) {
+    sqlite3* db = connection_->Handle();
     keyset_.Reset(connection_, shape.RowByKeySql(), static_cast<int>(shape.names.size()));
-    QString unused;
-    Statement keys(db, shape.KeysSql(sql_), &unused);
-    if (keys && !BindParameters(keys.get())) {
-        *error = ErrorOf(db);
+    Sqlite::Statement keys(db, shape.KeysSql(sql_), nullptr);
+    if (keys.IsValid() && !BindParameters(keys)) {
+        *error = LastError(db);
         return false;
     }
-    sqlite3_stmt* source = keys ? keys.get() : statement;
-    const int column = keys ? 0 : shape.keyColumn;
+    Sqlite::Statement& source = keys.IsValid() ? keys : statement;
+    const int column = keys.IsValid() ? 0 : shape.keyColumn;
     std::vector<qint64>& found = keyset_.Keys();
-    int rc;
-    while ((rc = sqlite3_step(source)) == SQLITE_ROW)
-        found.push_back(sqlite3_column_int64(source, column));
-    if (rc == SQLITE_DONE)
+    while (source.Next())
+        found.push_back(source.Integer(column));
+    if (!source.Failed())
         return true;
-    *error = ErrorOf(db);
+    *error = LastError(db);
     return false;
 }
 

@@ -15,7 +15,9 @@
 #include <vector>
 
 class Connection;
-struct sqlite3_stmt;
+namespace Sqlite {
+class Statement;
+}
 
 // A select statement and its result as an updatable cursor, read in one of two ways.
 //
@@ -132,8 +134,8 @@ private:
     int Count() const;
     qint64 KeyAt(int row) const;
     bool OpenFailed(const QString& text, QString* error);
-    bool BindParameters(sqlite3_stmt* statement) const;
-    bool ReadKeys(const ResultShape& shape, sqlite3_stmt* statement, QString* error);
+    bool BindParameters(Sqlite::Statement& statement) const;
+    bool ReadKeys(const ResultShape& shape, Sqlite::Statement& statement, QString* error);
     int FindKey(int column, const QVariant& value) const;
 
     bool Discard();

@@ -2,8 +2,6 @@
 
 #include "Connection.h"
 
-#include <sqlite3.h>
-
 // Changes through the cursor: the values set since Edit or Append are kept here until
 // Post writes them, through a RowWriter, and reads the stored row back.
 
@@ -104,7 +102,7 @@ bool Query::Post(QString* error) {
 bool Query::Refused(QString* error) {
     connection_->NoteFailure();
     if (error && connection_->Damaged())
-        *error = connection_->WithDamageNotice(QString::fromUtf8(sqlite3_errstr(SQLITE_CORRUPT)));
+        *error = connection_->WithDamageNotice(QStringLiteral("database disk image is malformed"));
     return false;
 }
 

@@ -10,7 +10,7 @@ namespace {
 
 // Another program holds the file: worth trying again once it lets go.
 bool Locked(sqlite3* db) {
-    const int code = sqlite3_errcode(db) & 0xff;
+    const int code = Sqlite::LastCode(db) & 0xff;
     return code == SQLITE_BUSY || code == SQLITE_LOCKED;
 }
 
@@ -21,10 +21,8 @@ QueryKeyset::~QueryKeyset() {
 }
 
 void QueryKeyset::Finalize() {
-    sqlite3_finalize(statement_);
-    statement_ = nullptr;
-    sqlite3_finalize(versionStatement_);
-    versionStatement_ = nullptr;
+    statement_.reset();
+    versionStatement_.reset();
 }
 
 void QueryKeyset::Reset(Connection* connection, const QString& rowSql, int columns) {
@@ -55,15 +53,13 @@ void QueryKeyset::Clear() {
 
 // The statements are prepared once per result and used for every row; a connection
 // opened again since (after another statement failed) needs them made afresh.
-bool QueryKeyset::Prepare(sqlite3_stmt** statement, const QByteArray& sql) {
+bool QueryKeyset::Prepare(std::optional<Sqlite::Statement>* statement, const QByteArray& sql) {
     if (generation_ != connection_->Generation())
         Finalize();
     if (*statement)
         return true;
-    if (sqlite3_prepare_v2(connection_->Handle(), sql.constData(), static_cast<int>(sql.size()),
-                           statement, nullptr) != SQLITE_OK) {
-        sqlite3_finalize(*statement);
-        *statement = nullptr;
+    if (!statement->emplace(connection_->Handle(), sql.constData()).IsValid()) {
+        statement->reset();
         return false;
     }
     generation_ = connection_->Generation();
@@ -84,24 +80,23 @@ QueryKeyset::Outcome QueryKeyset::Read(qint64 key, RowStore& into, QString* erro
         return failed(failure);
     sqlite3* db = connection_->Handle();
     if (!Prepare(&statement_, rowSql_.toUtf8()))
-        return failed(QString::fromUtf8(sqlite3_errmsg(db)),
-                      Locked(db) ? Outcome::Busy : Outcome::Failed);
+        return failed(Sqlite::LastError(db), Locked(db) ? Outcome::Busy : Outcome::Failed);
     Outcome result = Outcome::Failed;
-    if (sqlite3_bind_int64(statement_, 1, key) == SQLITE_OK) {
-        const int rc = sqlite3_step(statement_);
-        if (rc == SQLITE_DONE)
+    if (statement_->BindInteger(1, key)) {
+        const bool row = statement_->Next();
+        if (!row && !statement_->Failed())
             result = Outcome::Gone;
-        else if (rc == SQLITE_ROW && into.AppendFromStatement(statement_))
+        else if (row && into.AppendFromStatement(statement_->Get()))
             result = Outcome::Read;
         else if (Locked(db))
             result = Outcome::Busy;
     }
     if (result == Outcome::Failed || result == Outcome::Busy) {
-        failure = QString::fromUtf8(sqlite3_errmsg(db));
+        failure = Sqlite::LastError(db);
         connection_->NoteFailure();
     }
     // Reset at once: a statement left on a row would keep the file locked for reading.
-    sqlite3_reset(statement_);
+    statement_->Reset();
     return result == Outcome::Read || result == Outcome::Gone ? result : failed(failure, result);
 }
 
@@ -177,10 +172,10 @@ bool QueryKeyset::ReadVersion(qint64* version) {
     Connection::NoWaitScope noWait(connection_);
     if (!Prepare(&versionStatement_, QByteArrayLiteral("PRAGMA data_version")))
         return false;
-    const bool read = sqlite3_step(versionStatement_) == SQLITE_ROW;
+    const bool read = versionStatement_->Next();
     if (read)
-        *version = sqlite3_column_int64(versionStatement_, 0);
-    sqlite3_reset(versionStatement_);
+        *version = versionStatement_->Integer(0);
+    versionStatement_->Reset();
     return read;
 }
 

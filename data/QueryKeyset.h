@@ -1,14 +1,15 @@
 #pragma once
 
 #include "RowStore.h"
+#include "Sqlite.h"
 
 #include <QString>
 
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
 class Connection;
-struct sqlite3_stmt;
 
 // The rows of a result that is read by key (see Query): the keys in the result's order,
 // read when it opens, and each row's columns fetched from the file only when someone
@@ -75,7 +76,7 @@ private:
     };
 
     Outcome Read(qint64 key, RowStore& into, QString* error);
-    bool Prepare(sqlite3_stmt** statement, const QByteArray& sql);
+    bool Prepare(std::optional<Sqlite::Statement>* statement, const QByteArray& sql);
     bool ReadVersion(qint64* version);
     void MakeRoom();
     int Keep(const RowStore& store, int row);
@@ -85,8 +86,8 @@ private:
 
     Connection* connection_ = nullptr;
     QString rowSql_;
-    sqlite3_stmt* statement_ = nullptr;
-    sqlite3_stmt* versionStatement_ = nullptr;
+    std::optional<Sqlite::Statement> statement_;
+    std::optional<Sqlite::Statement> versionStatement_;
     quint64 generation_ = 0;
     std::vector<qint64> keys_;
     RowStore cache_;

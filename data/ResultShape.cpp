@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 #include <QStringList>
 
+// Directly: where each column of a result comes from is SQLite's column metadata.
 #include <sqlite3.h>
 
 using QuerySql::Quoted;

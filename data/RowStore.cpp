@@ -1,5 +1,6 @@
 #include "RowStore.h"
 
+// Directly: a row is copied out of a statement column by column, in every SQLite type.
 #include <sqlite3.h>
 
 #include <algorithm>

@@ -2,18 +2,16 @@
 
 #include "QuerySql.h"
 #include "RowStore.h"
+#include "Sqlite.h"
 
 #include <QStringList>
 
-#include <sqlite3.h>
-
-using QuerySql::Bind;
 using QuerySql::Quoted;
-using QuerySql::Statement;
+using Sqlite::Statement;
 
 bool RowWriter::Failed(const QString& failure, QString* error) const {
     if (error)
-        *error = failure.isEmpty() ? QuerySql::ErrorOf(db_) : failure;
+        *error = failure.isEmpty() ? Sqlite::LastError(db_) : failure;
     return false;
 }
 
@@ -29,22 +27,18 @@ bool RowWriter::Update(qint64 key, const std::vector<Value>& values, qint64* sto
                             .arg(Quoted(shape_.table), assignments.join(QStringLiteral(", ")),
                                  Quoted(shape_.origins[shape_.keyColumn])),
                         &failure);
-    bool ok = static_cast<bool>(statement);
+    bool ok = statement.IsValid();
     for (std::size_t i = 0; ok && i < values.size(); ++i)
-        ok = Bind(statement.get(), static_cast<int>(i) + 1, values[i].value);
-    ok = ok &&
-         sqlite3_bind_int64(statement.get(), static_cast<int>(values.size()) + 1, key) == SQLITE_OK;
+        ok = statement.Bind(static_cast<int>(i) + 1, values[i].value);
+    ok = ok && statement.BindInteger(static_cast<int>(values.size()) + 1, key);
     bool found = false;
     *storedKey = key;
-    if (ok) {
-        int rc = sqlite3_step(statement.get());
-        if (rc == SQLITE_ROW) {
-            found = true;
-            *storedKey = sqlite3_column_int64(statement.get(), 0);
-            rc = sqlite3_step(statement.get());
-        }
-        ok = rc == SQLITE_DONE;
+    if (ok && statement.Next()) {
+        found = true;
+        *storedKey = statement.Integer(0);
+        ok = !statement.Next(); // one key, one row
     }
+    ok = ok && !statement.Failed();
     if (!ok)
         return Failed(failure, error);
     if (!found)
@@ -67,12 +61,12 @@ bool RowWriter::Insert(const std::vector<Value>& values, qint64* key, QString* e
                   .arg(table, columns.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
     QString failure;
     Statement statement(db_, sql, &failure);
-    bool ok = static_cast<bool>(statement);
+    bool ok = statement.IsValid();
     for (std::size_t i = 0; ok && i < values.size(); ++i)
-        ok = Bind(statement.get(), static_cast<int>(i) + 1, values[i].value);
-    if (!ok || sqlite3_step(statement.get()) != SQLITE_DONE)
+        ok = statement.Bind(static_cast<int>(i) + 1, values[i].value);
+    if (!ok || !statement.Run())
         return Failed(failure, error);
-    *key = sqlite3_last_insert_rowid(db_);
+    *key = Sqlite::LastInsertKey(db_);
     return true;
 }
 
@@ -82,28 +76,23 @@ bool RowWriter::Delete(qint64 key, QString* error) {
                         QStringLiteral("DELETE FROM %1 WHERE %2 = ?")
                             .arg(Quoted(shape_.table), Quoted(shape_.origins[shape_.keyColumn])),
                         &failure);
-    const bool ok = static_cast<bool>(statement) &&
-                    sqlite3_bind_int64(statement.get(), 1, key) == SQLITE_OK &&
-                    sqlite3_step(statement.get()) == SQLITE_DONE;
+    const bool ok = statement.IsValid() && statement.BindInteger(1, key) && statement.Run();
     return ok || Failed(failure, error);
 }
 
 bool RowWriter::ReadBack(qint64 key, RowStore& rows, int row, QString* error) {
     QString failure;
     Statement statement(db_, shape_.RowByKeySql(), &failure);
-    if (!statement) {
+    if (!statement.IsValid()) {
         if (error)
             *error = failure;
         return false;
     }
-    const int rc = sqlite3_bind_int64(statement.get(), 1, key) == SQLITE_OK
-                       ? sqlite3_step(statement.get())
-                       : SQLITE_ERROR;
-    if (rc != SQLITE_ROW)
-        return Failed(rc == SQLITE_DONE ? QStringLiteral("the stored row cannot be read back")
-                                        : QString(),
+    if (!statement.BindInteger(1, key) || !statement.Next())
+        return Failed(statement.Failed() ? QString()
+                                         : QStringLiteral("the stored row cannot be read back"),
                       error);
-    const bool kept = row < rows.Count() ? rows.ReplaceFromStatement(row, statement.get())
-                                         : rows.AppendFromStatement(statement.get());
+    const bool kept = row < rows.Count() ? rows.ReplaceFromStatement(row, statement.Get())
+                                         : rows.AppendFromStatement(statement.Get());
     return kept || Failed(QString(), error);
 }

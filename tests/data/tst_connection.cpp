@@ -2,6 +2,7 @@
 #include "PublicFunction.h"
 #include "Query.h"
 #include "ShareDM.h"
+#include "Sqlite.h"
 #include "support/RecordingDialogs.h"
 #include "support/TempCatalogue.h"
 
@@ -336,7 +337,7 @@ void TestConnection::storeWaitsForAnotherCopyToFinish() {
     TempCatalogue catalogue;
     catalogue.AddSite("a");
     Connection connection(catalogue.Path());
-    QCOMPARE(connection.BusyTimeout(), Connection::kBusyTimeoutMs);
+    QCOMPARE(connection.BusyTimeout(), Sqlite::kBusyTimeoutMs);
     Query query;
     query.SetConnection(&connection);
     QVERIFY(Run(query, kAllSites));

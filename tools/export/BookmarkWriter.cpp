@@ -1,11 +1,10 @@
 #include "OutputFile.h"
+#include "Sqlite.h"
 #include "Transfer.h"
 #include "Writers.h"
 
 #include <QList>
 #include <QString>
-
-#include <sqlite3.h>
 
 namespace Export {
 
@@ -49,7 +48,7 @@ QString WithoutControls(const QString& text) {
 }
 
 // The stored text of a column as the file gets it.
-QString Column(const Transfer::Statement& statement, int column) {
+QString Column(const Sqlite::Statement& statement, int column) {
     return WithoutControls(Transfer::FromUtf8(statement.View(column)));
 }
 
@@ -71,7 +70,7 @@ bool WriteBookmarks(sqlite3* db, OutputFile& out, Counts* counts, QString* error
     for (int n = 1; n <= 8; ++n)
         sql += QStringLiteral(", WebSonName%1, WebSonPage%1").arg(n).toLatin1();
     sql += " FROM Web ORDER BY WebIndex";
-    Transfer::Statement sites(db, sql.constData());
+    Sqlite::Statement sites(db, sql.constData());
     QList<Bookmark> bookmarks;
     while (sites.Next()) {
         bookmarks.clear();
@@ -102,7 +101,7 @@ bool WriteBookmarks(sqlite3* db, OutputFile& out, Counts* counts, QString* error
         ++counts->sites;
     }
     if (sites.Failed()) {
-        *error = Transfer::LastError(db);
+        *error = Sqlite::LastError(db);
         return false;
     }
     html += "</DL><p>\n";

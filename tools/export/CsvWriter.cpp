@@ -1,9 +1,8 @@
 #include "Catalogue.h"
 #include "OutputFile.h"
+#include "Sqlite.h"
 #include "Transfer.h"
 #include "Writers.h"
-
-#include <sqlite3.h>
 
 #include <QtGlobal>
 
@@ -69,25 +68,24 @@ public:
         ranges_.resize(size_t(ranges));
         width_ = span / ranges + 1;
         // Orphans (0) belong to no site.
-        Transfer::Statement paragraphs(
+        Sqlite::Statement paragraphs(
             db, "SELECT ContentWeb, ContentIndex, ContentTxt FROM Content WHERE +ContentWeb <> 0");
         while (paragraphs.Next()) {
-            const qint64 site = sqlite3_column_int64(paragraphs.Get(), 0);
+            const qint64 site = paragraphs.Integer(0);
             if (site < first || site > last)
                 continue;
             Range& range = ranges_[RangeOf(site)];
             if (!range.scratch && !(range.scratch = std::tmpfile()))
                 return Failed(QStringLiteral("cannot make a scratch file"), error);
             const QByteArrayView text = paragraphs.View(2);
-            range.places.push_back(
-                {site, sqlite3_column_int64(paragraphs.Get(), 1), range.bytes, text.size()});
+            range.places.push_back({site, paragraphs.Integer(1), range.bytes, text.size()});
             if (!text.isEmpty() && std::fwrite(text.data(), 1, size_t(text.size()),
                                                range.scratch) != size_t(text.size()))
                 return Failed(QStringLiteral("cannot write a scratch file"), error);
             range.bytes += text.size();
         }
         if (paragraphs.Failed()) {
-            *error = Transfer::LastError(db);
+            *error = Sqlite::LastError(db);
             return false;
         }
         return true;
@@ -183,21 +181,21 @@ bool WriteCsv(sqlite3* db, OutputFile& out, Counts* counts, QString* error) {
 
     qint64 first = 0;
     qint64 last = -1;
-    Transfer::Statement bounds(db, "SELECT min(WebIndex), max(WebIndex) FROM Web");
-    if (bounds.Next() && sqlite3_column_type(bounds.Get(), 0) != SQLITE_NULL) {
-        first = sqlite3_column_int64(bounds.Get(), 0);
-        last = sqlite3_column_int64(bounds.Get(), 1);
+    Sqlite::Statement bounds(db, "SELECT min(WebIndex), max(WebIndex) FROM Web");
+    if (bounds.Next() && !bounds.IsNull(0)) {
+        first = bounds.Integer(0);
+        last = bounds.Integer(1);
     }
     ParagraphsBySite paragraphs;
     if (bounds.Failed() || !paragraphs.Read(db, first, last, error)) {
         if (bounds.Failed())
-            *error = Transfer::LastError(db);
+            *error = Sqlite::LastError(db);
         return false;
     }
-    Transfer::Statement sites(db, webSql.constData());
+    Sqlite::Statement sites(db, webSql.constData());
     QByteArray joined;
     while (sites.Next()) {
-        const qint64 site = sqlite3_column_int64(sites.Get(), 0);
+        const qint64 site = sites.Integer(0);
         line += QByteArray::number(site);
         for (int c = 1; c <= textColumns; ++c)
             AppendCell(line, sites.View(c));
@@ -216,7 +214,7 @@ bool WriteCsv(sqlite3* db, OutputFile& out, Counts* counts, QString* error) {
         ++counts->sites;
     }
     if (sites.Failed()) {
-        *error = Transfer::LastError(db);
+        *error = Sqlite::LastError(db);
         return false;
     }
     // The header alone when there are no sites.

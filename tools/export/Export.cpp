@@ -3,6 +3,7 @@
 #include "Catalogue.h"
 #include "CommandLine.h"
 #include "OutputFile.h"
+#include "Sqlite.h"
 #include "Transfer.h"
 #include "Writers.h"
 
@@ -64,10 +65,10 @@ bool SameFile(const QString& a, const QString& b) {
 // running copy of the program stores changes.
 bool WriteConsistent(sqlite3* db, const Format& format, OutputFile& out, Counts* counts,
                      QString* error) {
-    if (!Transfer::Exec(db, "BEGIN", error))
+    if (!Sqlite::Exec(db, "BEGIN", error))
         return false;
     const bool written = format.write(db, out, counts, error);
-    Transfer::Exec(db, "COMMIT", nullptr);
+    Sqlite::Exec(db, "COMMIT", nullptr);
     return written;
 }
 
@@ -118,7 +119,7 @@ int Run(int argc, char** argv) {
                 QStringLiteral("%1 is the catalogue itself; choose another file").arg(target));
     }
 
-    sqlite3* db = nullptr;
+    Sqlite::Database db;
     QString error;
     if (!Catalogue::OpenExisting(cataloguePath, Catalogue::Access::ReadOnly, &db, &error))
         return CommandLine::Fail(kProgram,
@@ -129,8 +130,8 @@ int Run(int argc, char** argv) {
     bool ok = out.Open(target, &error);
     if (!ok)
         error = QStringLiteral("cannot write beside %1: %2").arg(target, error);
-    ok = ok && WriteConsistent(db, *format, out, &counts, &error);
-    sqlite3_close(db);
+    ok = ok && WriteConsistent(db.Get(), *format, out, &counts, &error);
+    db = Sqlite::Database();
     if (ok && !out.Publish(replace, &error))
         return CommandLine::Fail(kProgram,
                                  QStringLiteral("cannot write %1: %2").arg(target, error));

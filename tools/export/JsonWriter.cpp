@@ -1,5 +1,6 @@
 #include "Catalogue.h"
 #include "OutputFile.h"
+#include "Sqlite.h"
 #include "Transfer.h"
 #include "Writers.h"
 
@@ -50,8 +51,8 @@ void AppendString(QByteArray& json, QByteArrayView text) {
 // Appends one column of the current row: a number, a string or null, exactly as stored.
 // Anything the program never writes there (a blob, bytes that are not UTF-8) cannot be
 // carried over exactly, so it stops the export instead of being changed silently.
-bool AppendValue(QByteArray& json, sqlite3_stmt* row, int column, bool integer) {
-    const int type = sqlite3_column_type(row, column);
+bool AppendValue(QByteArray& json, const Sqlite::Statement& row, int column, bool integer) {
+    const int type = row.Type(column);
     if (type == SQLITE_NULL) {
         json += "null";
         return true;
@@ -59,39 +60,22 @@ bool AppendValue(QByteArray& json, sqlite3_stmt* row, int column, bool integer) 
     if (integer) {
         if (type != SQLITE_INTEGER)
             return false;
-        json += QByteArray::number(sqlite3_column_int64(row, column));
+        json += QByteArray::number(row.Integer(column));
         return true;
     }
     if (type != SQLITE_TEXT)
         return false;
-    const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(row, column));
-    const QByteArrayView text(bytes, sqlite3_column_bytes(row, column));
+    const QByteArrayView text = row.View(column);
     if (!text.isValidUtf8())
         return false;
     AppendString(json, text);
     return true;
 }
 
-QByteArray Counter(sqlite3* db, const char* table, QString* error) {
-    Transfer::Statement exists(db, "SELECT 1 FROM sqlite_master WHERE name = 'sqlite_sequence'");
-    if (!exists.Next()) {
-        if (exists.Failed())
-            *error = Transfer::LastError(db);
-        return exists.Failed() ? QByteArray() : QByteArray("0");
-    }
-    Transfer::Statement seq(db, "SELECT seq FROM sqlite_sequence WHERE name = ?");
-    seq.BindText(1, table);
-    if (seq.Next())
-        return QByteArray::number(sqlite3_column_int64(seq.Get(), 0));
-    if (seq.Failed())
-        *error = Transfer::LastError(db);
-    return seq.Failed() ? QByteArray() : QByteArray("0");
-}
-
 // Writes the rows of `sql` as objects, one per line; column 0 is the key.
 bool WriteTable(sqlite3* db, OutputFile& out, const char* sql, const QList<QByteArray>& names,
                 int integerColumns, qint64* rows, QString* error) {
-    Transfer::Statement table(db, sql);
+    Sqlite::Statement table(db, sql);
     QList<QByteArray> prefixes;
     for (const QByteArray& name : names)
         prefixes << (prefixes.isEmpty() ? "{\"" : ", \"") + name + "\": ";
@@ -101,10 +85,10 @@ bool WriteTable(sqlite3* db, OutputFile& out, const char* sql, const QList<QByte
         line += *rows == 0 ? "\n  " : ",\n  ";
         for (int c = 0; c < names.size(); ++c) {
             line += prefixes[c];
-            if (!AppendValue(line, table.Get(), c, c < integerColumns)) {
+            if (!AppendValue(line, table, c, c < integerColumns)) {
                 *error = QStringLiteral("cannot export exactly: %1 %2, column %3 holds %4")
                              .arg(QString::fromLatin1(names[0]))
-                             .arg(sqlite3_column_int64(table.Get(), 0))
+                             .arg(table.Integer(0))
                              .arg(QString::fromLatin1(names[c]),
                                   c < integerColumns
                                       ? QStringLiteral("something other than a whole number")
@@ -120,7 +104,7 @@ bool WriteTable(sqlite3* db, OutputFile& out, const char* sql, const QList<QByte
         ++*rows;
     }
     if (table.Failed()) {
-        *error = Transfer::LastError(db);
+        *error = Sqlite::LastError(db);
         return false;
     }
     return true;
@@ -136,8 +120,8 @@ bool WriteJson(sqlite3* db, OutputFile& out, Counts* counts, QString* error) {
         webSql += ", " + column.toLatin1();
     }
     webSql += " FROM Web ORDER BY WebIndex";
-    const QByteArray webCounter = Counter(db, "Web", error);
-    const QByteArray contentCounter = Counter(db, "Content", error);
+    const QByteArray webCounter = Sqlite::ReadCounter(db, "Web", error);
+    const QByteArray contentCounter = Sqlite::ReadCounter(db, "Content", error);
     if (webCounter.isNull() || contentCounter.isNull())
         return false;
     const QByteArray head = QByteArray("{\"format\": \"") + Transfer::kJsonFormatName +

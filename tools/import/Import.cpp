@@ -2,6 +2,7 @@
 
 #include "Catalogue.h"
 #include "LegacyFile.h"
+#include "Sqlite.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -27,29 +28,13 @@ void OnInterrupt(int signal) {
         interruptSignal = signal;
 }
 
-QString SqliteError(sqlite3* db) {
-    return QString::fromUtf8(sqlite3_errmsg(db));
-}
-
-bool Exec(sqlite3* db, const char* sql, QString* error) {
-    if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK)
-        return true;
-    *error = SqliteError(db);
-    return false;
-}
-
-struct Statement {
-    sqlite3_stmt* stmt = nullptr;
-    ~Statement() { sqlite3_finalize(stmt); }
-};
-
-int Bind(sqlite3_stmt* stmt, int index, const Legacy::Value& value, Legacy::Kind kind) {
+bool Bind(Sqlite::Statement& insert, int index, const Legacy::Value& value, Legacy::Kind kind) {
     if (value.null)
-        return sqlite3_bind_null(stmt, index);
+        return insert.BindNull(index);
     if (kind == Legacy::Kind::Integer)
-        return sqlite3_bind_int64(stmt, index, value.integer);
-    return sqlite3_bind_text64(stmt, index, value.text.constData(),
-                               sqlite3_uint64(value.text.size()), SQLITE_TRANSIENT, SQLITE_UTF8);
+        return insert.BindInteger(index, value.integer);
+    // A non-null value is text, even an empty one.
+    return insert.BindText(index, value.text.isNull() ? QByteArray("", 0) : value.text);
 }
 
 // Progress goes to a terminal only, and only for tables big enough to make one wait.
@@ -66,39 +51,6 @@ Legacy::Progress ProgressPrinter(int fd, const char* what) {
         dprintf(fd, "\rsitemora-import: reading %s %d%%%s", what, percent,
                 done >= total ? "\n" : "");
     };
-}
-
-// Keeps the key counter past keys that the legacy table handed out to rows deleted
-// since, so that those keys never come back.
-bool RaiseSequence(sqlite3* db, const char* table, std::int64_t last, QString* error) {
-    if (last <= 0)
-        return true;
-    Statement insert;
-    if (sqlite3_prepare_v2(db,
-                           "INSERT INTO sqlite_sequence (name, seq) SELECT ?1, 0 WHERE NOT "
-                           "EXISTS (SELECT 1 FROM sqlite_sequence WHERE name = ?1)",
-                           -1, &insert.stmt, nullptr) != SQLITE_OK) {
-        *error = SqliteError(db);
-        return false;
-    }
-    if (sqlite3_bind_text(insert.stmt, 1, table, -1, SQLITE_STATIC) != SQLITE_OK ||
-        sqlite3_step(insert.stmt) != SQLITE_DONE) {
-        *error = SqliteError(db);
-        return false;
-    }
-    Statement update;
-    if (sqlite3_prepare_v2(db, "UPDATE sqlite_sequence SET seq = max(seq, ?2) WHERE name = ?1", -1,
-                           &update.stmt, nullptr) != SQLITE_OK) {
-        *error = SqliteError(db);
-        return false;
-    }
-    if (sqlite3_bind_text(update.stmt, 1, table, -1, SQLITE_STATIC) != SQLITE_OK ||
-        sqlite3_bind_int64(update.stmt, 2, std::min<std::int64_t>(last, 2147483647)) != SQLITE_OK ||
-        sqlite3_step(update.stmt) != SQLITE_DONE) {
-        *error = SqliteError(db);
-        return false;
-    }
-    return true;
 }
 
 // One legacy table and the catalogue table it goes to; the first column is the key.
@@ -125,9 +77,9 @@ bool CopyTable(Legacy::File& file, sqlite3* db, const TableCopy& copy, int progr
         QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
             .arg(copy.table, names.join(QStringLiteral(", ")), marks.join(QStringLiteral(", ")))
             .toUtf8();
-    Statement insert;
-    if (sqlite3_prepare_v2(db, sql.constData(), -1, &insert.stmt, nullptr) != SQLITE_OK) {
-        *error = SqliteError(db);
+    Sqlite::Statement insert(db, sql.constData());
+    if (!insert.IsValid()) {
+        *error = Sqlite::LastError(db);
         return false;
     }
     const std::int64_t lastKey = file.LastAutoNumber(copy.table);
@@ -146,18 +98,16 @@ bool CopyTable(Legacy::File& file, sqlite3* db, const TableCopy& copy, int progr
         }
         if (lastKey > 0 && index.integer > lastKey && aboveCounter++ == 0)
             firstAbove = place();
-        int rc = SQLITE_OK;
-        for (std::size_t i = 0; i < row.size() && rc == SQLITE_OK; ++i)
-            rc = Bind(insert.stmt, int(i) + 1, row[i], copy.columns[i].kind);
-        if (rc == SQLITE_OK)
-            rc = sqlite3_step(insert.stmt);
-        const int detail = sqlite3_extended_errcode(db);
-        const QString message = SqliteError(db);
-        sqlite3_reset(insert.stmt);
-        if (rc == SQLITE_DONE) {
+        bool bound = true;
+        for (std::size_t i = 0; i < row.size() && bound; ++i)
+            bound = Bind(insert, int(i) + 1, row[i], copy.columns[i].kind);
+        // A failed bind leaves the row unstored and SQLite's reason in place.
+        if (bound && insert.Run()) {
             stored(row);
             return true;
         }
+        const int detail = Sqlite::LastCode(db);
+        const QString message = Sqlite::LastError(db);
         if (detail == SQLITE_CONSTRAINT_PRIMARYKEY || detail == SQLITE_CONSTRAINT_UNIQUE)
             *why = QStringLiteral("the file is damaged in %1: an earlier row has the same %2")
                        .arg(place(), key);
@@ -185,7 +135,10 @@ bool CopyTable(Legacy::File& file, sqlite3* db, const TableCopy& copy, int progr
                       .arg(firstAbove, one ? QStringLiteral("it") : QStringLiteral("they"),
                            one ? QStringLiteral("it") : QStringLiteral("them"));
     }
-    return RaiseSequence(db, copy.table.toUtf8().constData(), lastKey, error);
+    // Keeps the key counter past keys that the legacy table handed out to rows deleted
+    // since, so that those keys never come back.
+    return lastKey <= 0 || Sqlite::RaiseCounter(db, copy.table.toUtf8().constData(),
+                                                std::min<std::int64_t>(lastKey, 2147483647), error);
 }
 
 bool Fill(sqlite3* db, const QString& legacy, int progressFd, Counts* counts, QString* error) {
@@ -194,8 +147,9 @@ bool Fill(sqlite3* db, const QString& legacy, int progressFd, Counts* counts, QS
         return false;
 
     // The file is thrown away on failure, so a rollback journal on disk buys nothing.
-    if (!Exec(db, "PRAGMA journal_mode = MEMORY; PRAGMA synchronous = OFF", error) ||
-        !Catalogue::ApplySchema(db, error) || !Exec(db, "BEGIN", error))
+    Sqlite::Transaction transaction(db);
+    if (!Sqlite::Exec(db, "PRAGMA journal_mode = MEMORY; PRAGMA synchronous = OFF", error) ||
+        !Catalogue::ApplySchema(db, error) || !transaction.Begin(error))
         return false;
 
     TableCopy web{QStringLiteral("Web"),
@@ -220,17 +174,14 @@ bool Fill(sqlite3* db, const QString& legacy, int progressFd, Counts* counts, QS
         !CopyTable(file, db, content, progressFd, paragraph, &counts->notes, error))
         return false;
 
-    Statement strays;
-    if (sqlite3_prepare_v2(db,
-                           "SELECT count(*) FROM Content WHERE ContentWeb <> 0 AND ContentWeb "
-                           "NOT IN (SELECT WebIndex FROM Web)",
-                           -1, &strays.stmt, nullptr) != SQLITE_OK ||
-        sqlite3_step(strays.stmt) != SQLITE_ROW) {
-        *error = SqliteError(db);
+    Sqlite::Statement strays(db, "SELECT count(*) FROM Content WHERE ContentWeb <> 0 AND "
+                                 "ContentWeb NOT IN (SELECT WebIndex FROM Web)");
+    if (!strays.Next()) {
+        *error = Sqlite::LastError(db);
         return false;
     }
-    counts->strays = sqlite3_column_int64(strays.stmt, 0);
-    return Exec(db, "COMMIT", error);
+    counts->strays = strays.Integer(0);
+    return transaction.Commit(error);
 }
 
 QByteArray ReadAll(std::FILE* file) {
@@ -248,15 +199,11 @@ QByteArray ReadAll(std::FILE* file) {
 bool Convert(const QString& legacy, const QString& catalogue, int progressFd, Counts* counts,
              QString* error) {
     *counts = Counts{};
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(QFile::encodeName(catalogue).constData(), &db, SQLITE_OPEN_READWRITE,
-                        nullptr) != SQLITE_OK) {
-        *error = SqliteError(db);
-        sqlite3_close(db);
+    Sqlite::Database db;
+    if (db.Open(catalogue, SQLITE_OPEN_READWRITE, error) != SQLITE_OK)
         return false;
-    }
-    const bool ok = Fill(db, legacy, progressFd, counts, error);
-    if (sqlite3_close(db) != SQLITE_OK && ok) {
+    const bool ok = Fill(db.Get(), legacy, progressFd, counts, error);
+    if (db.Close() != SQLITE_OK && ok) {
         *error = QStringLiteral("the new catalogue cannot be closed");
         return false;
     }
@@ -353,27 +300,24 @@ bool ConvertIsolated(const QString& legacy, const QString& catalogue, int progre
 }
 
 bool Verify(const QString& catalogue, const Counts& counts, QString* error) {
-    sqlite3* db = nullptr;
-    bool ok = sqlite3_open_v2(QFile::encodeName(catalogue).constData(), &db, SQLITE_OPEN_READONLY,
-                              nullptr) == SQLITE_OK;
+    Sqlite::Database db;
+    QString why;
+    bool ok = db.Open(catalogue, SQLITE_OPEN_READONLY, &why) == SQLITE_OK;
     std::int64_t sites = -1, paragraphs = -1;
     if (ok) {
-        Statement count;
-        ok = sqlite3_prepare_v2(db,
-                                "SELECT (SELECT count(*) FROM Web), (SELECT count(*) FROM "
-                                "Content), (SELECT integrity_check FROM pragma_integrity_check)",
-                                -1, &count.stmt, nullptr) == SQLITE_OK &&
-             sqlite3_step(count.stmt) == SQLITE_ROW;
+        Sqlite::Statement count(db.Get(), "SELECT (SELECT count(*) FROM Web), (SELECT count(*) "
+                                          "FROM Content), (SELECT integrity_check FROM "
+                                          "pragma_integrity_check)");
+        ok = count.Next();
         if (ok) {
-            sites = sqlite3_column_int64(count.stmt, 0);
-            paragraphs = sqlite3_column_int64(count.stmt, 1);
-            const auto* check = sqlite3_column_text(count.stmt, 2);
-            ok = check && qstrcmp(reinterpret_cast<const char*>(check), "ok") == 0;
+            sites = count.Integer(0);
+            paragraphs = count.Integer(1);
+            ok = count.View(2) == QByteArrayView("ok");
         }
+        why = Sqlite::LastError(db.Get());
     }
     if (!ok)
-        *error = QStringLiteral("the new catalogue does not read back: %1").arg(SqliteError(db));
-    sqlite3_close(db);
+        *error = QStringLiteral("the new catalogue does not read back: %1").arg(why);
     if (ok && (sites != counts.sites || paragraphs != counts.paragraphs)) {
         *error = QStringLiteral("the new catalogue holds %1 sites and %2 paragraphs instead of "
                                 "%3 and %4")

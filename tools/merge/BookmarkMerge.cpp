@@ -2,6 +2,7 @@
 #include "BookmarkScan.h"
 #include "Connection.h"
 #include "Mergers.h"
+#include "Sqlite.h"
 #include "Transfer.h"
 
 #include <QList>
@@ -10,7 +11,6 @@
 
 #include <libxml/HTMLparser.h>
 #include <limits>
-#include <sqlite3.h>
 
 namespace Merge {
 
@@ -248,7 +248,7 @@ bool KnownAddresses(sqlite3* db, const QSet<QString>& wanted, QSet<QString>* kno
     for (int n = 1; n <= 8; ++n)
         sql += ", WebSonPage" + QByteArray::number(n);
     sql += " FROM Web";
-    Transfer::Statement addresses(db, sql.constData());
+    Sqlite::Statement addresses(db, sql.constData());
     while (addresses.Next())
         for (int c = 0; c <= 8; ++c) {
             const QByteArrayView bytes = addresses.View(c);
@@ -260,7 +260,7 @@ bool KnownAddresses(sqlite3* db, const QSet<QString>& wanted, QSet<QString>* kno
                     known->insert(address);
         }
     if (addresses.Failed())
-        *error = Transfer::LastError(db);
+        *error = Sqlite::LastError(db);
     return !addresses.Failed();
 }
 
@@ -278,8 +278,8 @@ bool MergeBookmarks(Connection& connection, QByteArrayView text, Summary* summar
     QSet<QString> known;
     if (!transaction.Begin(error) || !KnownAddresses(db, wanted, &known, error))
         return false;
-    Transfer::Statement site(db, "INSERT INTO Web (WebName, WebUrl) VALUES (?, ?)");
-    Transfer::Statement paragraph(db, "INSERT INTO Content (ContentWeb, ContentTxt) VALUES (?, ?)");
+    Sqlite::Statement site(db, "INSERT INTO Web (WebName, WebUrl) VALUES (?, ?)");
+    Sqlite::Statement paragraph(db, "INSERT INTO Content (ContentWeb, ContentTxt) VALUES (?, ?)");
     bool ok = true;
     for (auto bookmark = bookmarks.cbegin(); ok && bookmark != bookmarks.cend(); ++bookmark) {
         const QString address = bookmark->address.trimmed();
@@ -298,7 +298,7 @@ bool MergeBookmarks(Connection& connection, QByteArrayView text, Summary* summar
         if (!ok)
             break;
         ++summary->sites;
-        ok = paragraph.BindInteger(1, sqlite3_last_insert_rowid(db));
+        ok = paragraph.BindInteger(1, Sqlite::LastInsertKey(db));
         for (const QString& text : {bookmark->folders, bookmark->description.trimmed()}) {
             if (text.isEmpty())
                 continue;
@@ -307,7 +307,7 @@ bool MergeBookmarks(Connection& connection, QByteArrayView text, Summary* summar
         }
     }
     if (!ok) {
-        *error = Transfer::LastError(db);
+        *error = Sqlite::LastError(db);
         return false;
     }
     return transaction.Commit(error);

@@ -1,6 +1,7 @@
 #include "JsonDocument.h"
 
 #include "Catalogue.h"
+#include "Sqlite.h"
 #include "Transfer.h"
 
 #include <QStringDecoder>
@@ -53,8 +54,8 @@ bool ScanDocument(JsonReader& reader, Members* members, QString* error) {
             if (members->unknown.isNull())
                 members->unknown = name;
         } else if (*slot->second >= 0) {
-            ok = reader.Fail(QStringLiteral("\"%1\" a second time").arg(Shown(name)),
-                             reader.Offset());
+            ok = reader.Reject(QStringLiteral("\"%1\" a second time").arg(Shown(name)),
+                               reader.Offset());
             break;
         } else {
             *slot->second = reader.Offset();
@@ -62,7 +63,7 @@ bool ScanDocument(JsonReader& reader, Members* members, QString* error) {
         ok = reader.SkipValue();
     }
     if (ok && !reader.Failed() && !reader.AtEnd())
-        reader.Fail(QStringLiteral("more text after the end of the document"), reader.Offset());
+        reader.Reject(QStringLiteral("more text after the end of the document"), reader.Offset());
     if (reader.Failed())
         *error = reader.Error();
     return !reader.Failed();
@@ -125,11 +126,11 @@ bool Table::ReadColumn(JsonReader& reader, int column, Row* row) const {
     if (!(whole.nullable ? reader.ReadIntegerOrNull(&value, &isNull) : reader.ReadInteger(&value)))
         return false;
     return isNull || (value >= whole.lowest && value <= kLargest) ||
-           reader.Fail(QStringLiteral("%1 is out of range (%2 to %3)")
-                           .arg(value)
-                           .arg(whole.lowest)
-                           .arg(kLargest),
-                       at);
+           reader.Reject(QStringLiteral("%1 is out of range (%2 to %3)")
+                             .arg(value)
+                             .arg(whole.lowest)
+                             .arg(kLargest),
+                         at);
 }
 
 bool Table::Read(JsonReader& reader, qint64 index, Row* row) const {
@@ -154,7 +155,7 @@ bool Table::Read(JsonReader& reader, qint64 index, Row* row) const {
     while (reader.NextMember(&name, &first)) {
         const int column = int(columns_.indexOf(name));
         if (column < 0 || (seen >> column & 1)) {
-            reader.Fail(
+            reader.Reject(
                 QLatin1String(column < 0 ? "an unknown member \"%1\"" : "\"%1\" a second time")
                     .arg(Shown(name)),
                 reader.Offset());
@@ -168,14 +169,14 @@ bool Table::Read(JsonReader& reader, qint64 index, Row* row) const {
         return placed({});
     for (int column = 0; column < columns_.size(); ++column) {
         if (!(seen >> column & 1)) {
-            reader.Fail(QStringLiteral("no \"%1\"").arg(QLatin1String(columns_[column])), start);
+            reader.Reject(QStringLiteral("no \"%1\"").arg(QLatin1String(columns_[column])), start);
             return placed({});
         }
     }
     return true;
 }
 
-bool Table::Bind(Transfer::Statement& insert, const Row& row, bool keepKey) const {
+bool Table::Bind(Sqlite::Statement& insert, const Row& row, bool keepKey) const {
     for (int c = 0; c < wholes_.size(); ++c) {
         const bool bound = row.integerNull[c] || (c == 0 && !keepKey)
                                ? insert.BindNull(c + 1)

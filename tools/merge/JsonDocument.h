@@ -1,6 +1,7 @@
 #pragma once
 
 #include "JsonReader.h"
+#include "Sqlite.h"
 
 #include <QByteArray>
 #include <QByteArrayList>
@@ -8,10 +9,6 @@
 #include <QString>
 
 #include <utility>
-
-namespace Transfer {
-class Statement;
-}
 
 // What a JSON export holds and what each part of it may be, for the merge: the whole
 // document is checked against it before the catalogue is locked, so a file the catalogue
@@ -58,7 +55,7 @@ public:
 
     // Binds every column; the key is left without a value when the database is to
     // choose it. Stops at a value SQLite will not take, whose reason SQLite then holds.
-    bool Bind(Transfer::Statement& insert, const Row& row, bool keepKey) const;
+    bool Bind(Sqlite::Statement& insert, const Row& row, bool keepKey) const;
 
 private:
     bool ReadColumn(JsonReader& reader, int column, Row* row) const;

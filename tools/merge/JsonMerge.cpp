@@ -1,12 +1,12 @@
 #include "Connection.h"
 #include "JsonDocument.h"
 #include "Mergers.h"
+#include "Sqlite.h"
 #include "Transfer.h"
 
 #include <QHash>
 
 #include <algorithm>
-#include <sqlite3.h>
 #include <tuple>
 #include <vector>
 
@@ -37,13 +37,13 @@ public:
 private:
     // Only into a catalogue without a single row can the keys come over as they are.
     bool DecideMode(QString* error) {
-        Transfer::Statement any(db_, "SELECT EXISTS (SELECT 1 FROM Web) OR EXISTS (SELECT 1 "
-                                     "FROM Content)");
+        Sqlite::Statement any(db_, "SELECT EXISTS (SELECT 1 FROM Web) OR EXISTS (SELECT 1 "
+                                   "FROM Content)");
         if (!any.Next()) {
-            *error = Transfer::LastError(db_);
+            *error = Sqlite::LastError(db_);
             return false;
         }
-        summary_->restored = sqlite3_column_int(any.Get(), 0) == 0;
+        summary_->restored = any.Integer(0) == 0;
         return true;
     }
 
@@ -54,32 +54,32 @@ private:
     }
 
     // A text over SQLite's length limit is refused here, not stored as no value.
-    bool Store(Transfer::Statement& insert, const Table& table, const Row& row, bool keepKey,
+    bool Store(Sqlite::Statement& insert, const Table& table, const Row& row, bool keepKey,
                qsizetype at) {
         if (table.Bind(insert, row, keepKey) && insert.Run())
             return true;
-        return reader_.Fail(QStringLiteral("a %1 entry the catalogue refuses (%2)")
-                                .arg(table.Name(), Transfer::LastError(db_)),
-                            at);
+        return reader_.Reject(QStringLiteral("a %1 entry the catalogue refuses (%2)")
+                                  .arg(table.Name(), Sqlite::LastError(db_)),
+                              at);
     }
 
     bool MergeSites(qsizetype offset) {
-        Transfer::Statement insert(db_, web_.InsertSql().constData());
+        Sqlite::Statement insert(db_, web_.InsertSql().constData());
         return ForEachRow(reader_, offset, web_, [&](const Row& row, qsizetype at) {
             const qint64 oldKey = row.integers[0];
             if (!summary_->restored && newKeys_.contains(oldKey))
-                return reader_.Fail(QStringLiteral("WebIndex %1 a second time").arg(oldKey), at);
+                return reader_.Reject(QStringLiteral("WebIndex %1 a second time").arg(oldKey), at);
             if (!Store(insert, web_, row, summary_->restored, at))
                 return false;
             if (!summary_->restored)
-                newKeys_.insert(oldKey, sqlite3_last_insert_rowid(db_));
+                newKeys_.insert(oldKey, Sqlite::LastInsertKey(db_));
             ++summary_->sites;
             return true;
         });
     }
 
     bool RestoreParagraphs(qsizetype offset) {
-        Transfer::Statement insert(db_, content_.InsertSql().constData());
+        Sqlite::Statement insert(db_, content_.InsertSql().constData());
         return ForEachRow(reader_, offset, content_, [&](const Row& row, qsizetype at) {
             summary_->paragraphs += 1;
             return Store(insert, content_, row, true, at);
@@ -98,7 +98,7 @@ private:
         if (!read)
             return false;
         std::stable_sort(order.begin(), order.end());
-        Transfer::Statement insert(db_, content_.InsertSql().constData());
+        Sqlite::Statement insert(db_, content_.InsertSql().constData());
         Row row;
         for (const auto& [key, at, index] : order) {
             reader_.Seek(at);
@@ -123,29 +123,8 @@ private:
     bool RaiseCounters(QString* error) {
         if (!summary_->restored)
             return true;
-        Transfer::Statement exists(db_, "SELECT 1 FROM sqlite_master WHERE name = "
-                                        "'sqlite_sequence'");
-        if (!exists.Next()) {
-            // A catalogue made without AUTOINCREMENT keeps no counters to carry over.
-            if (exists.Failed())
-                *error = Transfer::LastError(db_);
-            return !exists.Failed();
-        }
-        Transfer::Statement update(db_,
-                                   "UPDATE sqlite_sequence SET seq = max(seq, ?1) WHERE name = ?2");
-        Transfer::Statement insert(db_, "INSERT INTO sqlite_sequence (name, seq) SELECT ?2, ?1 "
-                                        "WHERE NOT EXISTS (SELECT 1 FROM sqlite_sequence WHERE "
-                                        "name = ?2)");
-        for (int c = 0; c < 2; ++c) {
-            for (Transfer::Statement* statement : {&update, &insert}) {
-                if (!statement->BindInteger(1, counters_.integers[c]) ||
-                    !statement->BindText(2, c == 0 ? "Web" : "Content") || !statement->Run()) {
-                    *error = Transfer::LastError(db_);
-                    return false;
-                }
-            }
-        }
-        return true;
+        return Sqlite::RaiseCounter(db_, "Web", counters_.integers[0], error) &&
+               Sqlite::RaiseCounter(db_, "Content", counters_.integers[1], error);
     }
 
     Connection& connection_;

@@ -45,7 +45,7 @@ JsonReader::JsonReader(QByteArrayView text) : text_(text) {
         at_ = 3;
 }
 
-bool JsonReader::Fail(const QString& what, qsizetype offset) {
+bool JsonReader::Reject(const QString& what, qsizetype offset) {
     if (!error_.isEmpty())
         return false;
     if (offset >= text_.size()) {
@@ -75,7 +75,7 @@ char JsonReader::Peek() {
 
 bool JsonReader::Expect(char c, const char* what) {
     if (Peek() != c)
-        return Fail(QStringLiteral("expected %1").arg(QLatin1String(what)), at_);
+        return Reject(QStringLiteral("expected %1").arg(QLatin1String(what)), at_);
     ++at_;
     return true;
 }
@@ -110,7 +110,7 @@ bool JsonReader::NextMember(QByteArray* name, bool* first) {
     if (!NextItem('}', first))
         return false;
     if (Peek() != '"')
-        return Fail(QStringLiteral("expected a member name"), at_);
+        return Reject(QStringLiteral("expected a member name"), at_);
     // Offset() then tells where the value begins, for the messages about it.
     if (!ReadString(name) || !Expect(':', "':'"))
         return false;
@@ -137,7 +137,7 @@ bool JsonReader::ReadString(QByteArray* utf8) {
     auto flushRun = [&](qsizetype end) {
         const QByteArrayView run = text_.sliced(plainFrom, end - plainFrom);
         if (!run.isValidUtf8())
-            return Fail(QStringLiteral("text that is not UTF-8"), start - 1);
+            return Reject(QStringLiteral("text that is not UTF-8"), start - 1);
         if (utf8)
             utf8->append(run);
         return true;
@@ -153,7 +153,7 @@ bool JsonReader::ReadString(QByteArray* utf8) {
             return true;
         }
         if (c < 0x20)
-            return Fail(QStringLiteral("a control character inside a string"), at_);
+            return Reject(QStringLiteral("a control character inside a string"), at_);
         if (c != '\\') {
             ++at_;
             continue;
@@ -195,23 +195,23 @@ bool JsonReader::ReadString(QByteArray* utf8) {
                 return false;
             break;
         default:
-            return Fail(QStringLiteral("an unknown escape"), at_ - 2);
+            return Reject(QStringLiteral("an unknown escape"), at_ - 2);
         }
         if (utf8)
             AppendUtf8(utf8, code);
         plainFrom = at_;
     }
-    return Fail(QString(), text_.size());
+    return Reject(QString(), text_.size());
 }
 
 bool JsonReader::ReadHex4(char32_t* unit) {
     if (at_ + 4 > text_.size())
-        return Fail(QString(), text_.size());
+        return Reject(QString(), text_.size());
     *unit = 0;
     for (int i = 0; i < 4; ++i) {
         const int digit = HexValue(text_[at_ + i]);
         if (digit < 0)
-            return Fail(QStringLiteral("a bad \\u escape"), at_ - 2);
+            return Reject(QStringLiteral("a bad \\u escape"), at_ - 2);
         *unit = *unit * 16 + char32_t(digit);
     }
     at_ += 4;
@@ -223,18 +223,18 @@ bool JsonReader::ReadUnicodeEscape(char32_t* code) {
     if (!ReadHex4(code))
         return false;
     if (*code >= 0xDC00 && *code <= 0xDFFF)
-        return Fail(QStringLiteral("a lone surrogate escape"), start);
+        return Reject(QStringLiteral("a lone surrogate escape"), start);
     if (*code < 0xD800 || *code > 0xDBFF)
         return true;
     // A high surrogate is only half a character: its low half must follow.
     char32_t low = 0;
     if (!text_.sliced(at_).startsWith("\\u"))
-        return Fail(QStringLiteral("a lone surrogate escape"), start);
+        return Reject(QStringLiteral("a lone surrogate escape"), start);
     at_ += 2;
     if (!ReadHex4(&low))
         return false;
     if (low < 0xDC00 || low > 0xDFFF)
-        return Fail(QStringLiteral("a lone surrogate escape"), start);
+        return Reject(QStringLiteral("a lone surrogate escape"), start);
     *code = 0x10000 + ((*code - 0xD800) << 10) + (low - 0xDC00);
     return true;
 }
@@ -255,8 +255,8 @@ bool JsonReader::Literal(const char* word) {
         return true;
     }
     if (wanted.startsWith(rest))
-        return Fail(QString(), text_.size());
-    return Fail(QStringLiteral("expected a value"), at_);
+        return Reject(QString(), text_.size());
+    return Reject(QStringLiteral("expected a value"), at_);
 }
 
 bool JsonReader::ReadNumberText(QByteArrayView* digits, bool* whole) {
@@ -271,13 +271,13 @@ bool JsonReader::ReadNumberText(QByteArrayView* digits, bool* whole) {
         ++at_;
     const qsizetype intEnd = digitsFrom(at_);
     if (intEnd == at_ || (text_[at_] == '0' && intEnd - at_ > 1))
-        return Fail(QStringLiteral("expected a number"), start);
+        return Reject(QStringLiteral("expected a number"), start);
     at_ = intEnd;
     *whole = true;
     if (at_ < text_.size() && text_[at_] == '.') {
         const qsizetype end = digitsFrom(at_ + 1);
         if (end == at_ + 1)
-            return Fail(QStringLiteral("expected digits after '.'"), at_);
+            return Reject(QStringLiteral("expected digits after '.'"), at_);
         at_ = end;
         *whole = false;
     }
@@ -287,7 +287,7 @@ bool JsonReader::ReadNumberText(QByteArrayView* digits, bool* whole) {
             ++from;
         const qsizetype end = digitsFrom(from);
         if (end == from)
-            return Fail(QStringLiteral("expected an exponent"), at_);
+            return Reject(QStringLiteral("expected an exponent"), at_);
         at_ = end;
         *whole = false;
     }
@@ -304,7 +304,7 @@ bool JsonReader::ReadInteger(qint64* value) {
         return false;
     bool ok = false;
     *value = whole ? digits.toLongLong(&ok) : 0;
-    return ok || Fail(QStringLiteral("expected a whole number"), start);
+    return ok || Reject(QStringLiteral("expected a whole number"), start);
 }
 
 bool JsonReader::ReadIntegerOrNull(qint64* value, bool* isNull) {
@@ -323,7 +323,7 @@ bool JsonReader::SkipValue() {
 bool JsonReader::SkipValueAt(int depth) {
     const char c = Peek();
     if ((c == '{' || c == '[') && depth >= kMaxDepth)
-        return Fail(QStringLiteral("values nested more than %1 deep").arg(kMaxDepth), at_);
+        return Reject(QStringLiteral("values nested more than %1 deep").arg(kMaxDepth), at_);
     bool first = true;
     switch (c) {
     case '{': {
@@ -350,7 +350,7 @@ bool JsonReader::SkipValueAt(int depth) {
         return Literal("null");
     case '\0':
         if (at_ >= text_.size())
-            return Fail(QString(), at_);
+            return Reject(QString(), at_);
         [[fallthrough]];
     default: {
         QByteArrayView digits;

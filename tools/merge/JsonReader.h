@@ -40,7 +40,7 @@ public:
     bool Failed() const { return !error_.isEmpty(); }
     QString Error() const { return error_; }
     // Stops the reader with a message about the value at `offset`.
-    bool Fail(const QString& what, qsizetype offset);
+    bool Reject(const QString& what, qsizetype offset);
     // Puts `where` (which entry, which member) before the message of a failure; false.
     bool Place(const QString& where);
 

@@ -5,6 +5,7 @@
 #include "CommandLine.h"
 #include "Connection.h"
 #include "Mergers.h"
+#include "Sqlite.h"
 #include "Transfer.h"
 
 #include <QByteArrayView>
@@ -15,7 +16,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <sqlite3.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -213,7 +213,7 @@ int Run(const CommandLine::Program& program, const QString& cataloguePath, const
     });
     // One transaction may add a whole catalogue; with SQLite's small default cache it
     // would write pages out and read them back many times before the commit.
-    sqlite3_exec(connection.Handle(), "PRAGMA cache_size = -65536", nullptr, nullptr, nullptr);
+    Sqlite::Exec(connection.Handle(), "PRAGMA cache_size = -65536", nullptr);
     Summary summary;
     const bool merged = kind == Kind::Json
                             ? MergeJson(connection, file.Bytes(), &summary, &error)
