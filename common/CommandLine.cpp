@@ -27,7 +27,8 @@ int Parse(QCommandLineParser& parser, const Program& program, int argc, char** a
     for (int i = 0; i < argc; ++i) {
         const QByteArrayView raw(argv[i]);
         if (!raw.isValidUtf8())
-            return Fail(program, QStringLiteral("argument %1 is not valid UTF-8; name files in "
+            return ReportFailure(program,
+                                 QStringLiteral("argument %1 is not valid UTF-8; name files in "
                                                 "UTF-8 (rename the file or use another name)")
                                      .arg(i));
         arguments << QString::fromUtf8(raw);
@@ -65,7 +66,7 @@ int WrongUsage(const Program& program, const QString& message) {
     return kWrongUsage;
 }
 
-int Fail(const Program& program, const QString& message) {
+int ReportFailure(const Program& program, const QString& message) {
     Write(stderr, QStringLiteral("%1: %2\n").arg(program.name, message));
     return kFailure;
 }

@@ -32,7 +32,7 @@ int Parse(QCommandLineParser& parser, const Program& program, int argc, char** a
 int WrongUsage(const Program& program, const QString& message);
 
 // Prints "name: message" on standard error and returns kFailure.
-int Fail(const Program& program, const QString& message);
+int ReportFailure(const Program& program, const QString& message);
 
 // Prints a line on standard output: what a program reports of its work.
 void Print(const QString& line);

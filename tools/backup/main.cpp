@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
     int keep = Backup::kDefaultKeep;
     QString error;
     if (!Backup::KeepFromEnvironment(&keep, &error))
-        return CommandLine::Fail(program, error);
+        return CommandLine::ReportFailure(program, error);
     const QDir folder(Backup::FolderOf(catalogue));
     if (command == QLatin1String("now")) {
         Backup::Options options;
@@ -80,9 +80,10 @@ int main(int argc, char** argv) {
         QString name;
         switch (Backup::Make(catalogue, options, &name, &error)) {
         case Backup::Result::NoCatalogue:
-            return CommandLine::Fail(program, QStringLiteral("%1 does not exist").arg(catalogue));
+            return CommandLine::ReportFailure(program,
+                                              QStringLiteral("%1 does not exist").arg(catalogue));
         case Backup::Result::Failed:
-            return CommandLine::Fail(program, error);
+            return CommandLine::ReportFailure(program, error);
         default:
             CommandLine::Print(QStringLiteral("wrote %1").arg(folder.filePath(name)));
             return 0;
@@ -94,7 +95,7 @@ int main(int argc, char** argv) {
         name = QFileInfo(name).fileName();
     QString savedAs;
     if (!Backup::Restore(catalogue, name, keep, &savedAs, &error))
-        return CommandLine::Fail(program, error);
+        return CommandLine::ReportFailure(program, error);
     CommandLine::Print(savedAs.isEmpty()
                            ? QStringLiteral("restored %1 to %2").arg(name, catalogue)
                            : QStringLiteral("restored %1 to %2; what it held before is in %3")

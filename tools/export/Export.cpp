@@ -108,13 +108,14 @@ int Run(int argc, char** argv) {
     struct stat existing {};
     if (::lstat(QFile::encodeName(target).constData(), &existing) == 0) {
         if (S_ISDIR(existing.st_mode))
-            return CommandLine::Fail(kProgram, QStringLiteral("%1 is a directory").arg(target));
+            return CommandLine::ReportFailure(kProgram,
+                                              QStringLiteral("%1 is a directory").arg(target));
         if (!replace)
-            return CommandLine::Fail(
+            return CommandLine::ReportFailure(
                 kProgram,
                 QStringLiteral("%1 already exists; add --force to replace it").arg(target));
         if (SameFile(target, cataloguePath))
-            return CommandLine::Fail(
+            return CommandLine::ReportFailure(
                 kProgram,
                 QStringLiteral("%1 is the catalogue itself; choose another file").arg(target));
     }
@@ -122,8 +123,8 @@ int Run(int argc, char** argv) {
     Sqlite::Database db;
     QString error;
     if (!Catalogue::OpenExisting(cataloguePath, Catalogue::Access::ReadOnly, &db, &error))
-        return CommandLine::Fail(kProgram,
-                                 QStringLiteral("cannot read %1: %2").arg(cataloguePath, error));
+        return CommandLine::ReportFailure(
+            kProgram, QStringLiteral("cannot read %1: %2").arg(cataloguePath, error));
     OutputFile::StopOnInterrupt();
     OutputFile out;
     Counts counts;
@@ -133,10 +134,10 @@ int Run(int argc, char** argv) {
     ok = ok && WriteConsistent(db.Get(), *format, out, &counts, &error);
     db = Sqlite::Database();
     if (ok && !out.Publish(replace, &error))
-        return CommandLine::Fail(kProgram,
-                                 QStringLiteral("cannot write %1: %2").arg(target, error));
+        return CommandLine::ReportFailure(kProgram,
+                                          QStringLiteral("cannot write %1: %2").arg(target, error));
     if (!ok)
-        return CommandLine::Fail(kProgram, error);
+        return CommandLine::ReportFailure(kProgram, error);
 
     QString summary = QStringLiteral("%1: wrote %2")
                           .arg(kProgram.name, CommandLine::Plural(counts.sites, "site", "sites"));

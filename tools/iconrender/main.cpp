@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
 
     QSvgRenderer renderer(args[0]);
     if (!renderer.isValid())
-        return CommandLine::Fail(program, QStringLiteral("cannot read %1").arg(args[0]));
+        return CommandLine::ReportFailure(program, QStringLiteral("cannot read %1").arg(args[0]));
     QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter painter(&image);
@@ -38,6 +38,6 @@ int main(int argc, char** argv) {
     renderer.render(&painter);
     painter.end();
     if (!image.save(args[2], "PNG"))
-        return CommandLine::Fail(program, QStringLiteral("cannot write %1").arg(args[2]));
+        return CommandLine::ReportFailure(program, QStringLiteral("cannot write %1").arg(args[2]));
     return 0;
 }

@@ -26,7 +26,7 @@ bool Exists(const QString& path) {
 // Leaves after a signal from the terminal or the session, the way the shell reports it.
 int Interrupted(const CommandLine::Program& program, const QString& temp) {
     QFile::remove(temp);
-    CommandLine::Fail(program, QStringLiteral("interrupted; nothing was written"));
+    CommandLine::ReportFailure(program, QStringLiteral("interrupted; nothing was written"));
     return 128 + Import::InterruptSignal();
 }
 
@@ -108,7 +108,9 @@ int main(int argc, char** argv) {
         return CommandLine::WrongUsage(program, QStringLiteral("--catalogue goes with --merge"));
     if (args.size() > 2)
         return CommandLine::WrongUsage(program, QStringLiteral("too many arguments"));
-    auto fail = [&program](const QString& message) { return CommandLine::Fail(program, message); };
+    auto fail = [&program](const QString& message) {
+        return CommandLine::ReportFailure(program, message);
+    };
 
     const QString legacy = args.isEmpty() ? QString::fromLatin1(Catalogue::kFileName) : args[0];
     const bool inPlace = args.size() < 2;

@@ -178,28 +178,29 @@ int Run(const CommandLine::Program& program, const QString& cataloguePath, const
     InputFile file;
     QString error;
     if (!file.Open(input, &error))
-        return CommandLine::Fail(program, QStringLiteral("cannot read %1: %2").arg(input, error));
+        return CommandLine::ReportFailure(program,
+                                          QStringLiteral("cannot read %1: %2").arg(input, error));
     const Kind kind = KindOf(file.Bytes());
     if (kind == Kind::Unknown)
-        return CommandLine::Fail(
+        return CommandLine::ReportFailure(
             program,
             QStringLiteral("cannot read %1: neither a Sitemora JSON export nor a bookmark file")
                 .arg(input));
     if (kind == Kind::Bookmarks && file.Bytes().size() > kMaxBookmarkBytes)
-        return CommandLine::Fail(
+        return CommandLine::ReportFailure(
             program, QStringLiteral("cannot read %1: %2")
                          .arg(input, InputFile::TooLarge(file.Bytes().size(), kMaxBookmarkBytes)));
 
     int keep = Backup::kDefaultKeep;
     if (!Backup::KeepFromEnvironment(&keep, &error))
-        return CommandLine::Fail(program, error);
+        return CommandLine::ReportFailure(program, error);
 
     // The program's own connection: it waits for another running copy the same way, and
     // opens only a file that holds the catalogue's tables.
     Connection connection(cataloguePath);
     if (!connection.Open(&error))
-        return CommandLine::Fail(program,
-                                 QStringLiteral("cannot open %1: %2").arg(cataloguePath, error));
+        return CommandLine::ReportFailure(
+            program, QStringLiteral("cannot open %1: %2").arg(cataloguePath, error));
     // A backup is made just before the first write, so that sitemora-backup restore
     // undoes the merge. Both kinds of file are checked whole before anything is written,
     // so one that is refused leaves no backup behind. Without a backup nothing is written.
@@ -221,7 +222,8 @@ int Run(const CommandLine::Program& program, const QString& cataloguePath, const
     if (backupTried && backup.isEmpty())
         error = QStringLiteral("no backup to undo it could be made first (%1)").arg(backupError);
     if (!merged)
-        return CommandLine::Fail(program, QStringLiteral("cannot add %1 to %2: %3; the catalogue "
+        return CommandLine::ReportFailure(program,
+                                          QStringLiteral("cannot add %1 to %2: %3; the catalogue "
                                                          "is unchanged")
                                               .arg(input, cataloguePath, error));
     Report(program, summary, input, cataloguePath);

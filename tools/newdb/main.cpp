@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
     const QString target = args.isEmpty() ? QString::fromLatin1(Catalogue::kFileName) : args[0];
     QString error;
     if (!Catalogue::CreateEmpty(target, &error))
-        return CommandLine::Fail(program, error);
+        return CommandLine::ReportFailure(program, error);
     CommandLine::Print(
         QStringLiteral("sitemora-newdb: wrote an empty catalogue to %1").arg(target));
     return 0;
