@@ -61,53 +61,28 @@ bool Publish(const QString& temp, const QString& legacy, const QString& target,
     return ok;
 }
 
-} // namespace
+// What was brought over, on standard output; notes on rows to check, on standard error.
+void SayImported(const Import::Counts& counts, const QString& from, const QString& target,
+                 const QString& keptAs) {
+    CommandLine::Print(
+        QStringLiteral("sitemora-import: imported %1 and %2 (%3 with ContentWeb 0) from %4 into %5")
+            .arg(CommandLine::Plural(counts.sites, "site", "sites"),
+                 CommandLine::Plural(counts.paragraphs, "paragraph", "paragraphs"),
+                 CommandLine::Plural(counts.orphans, "orphan paragraph", "orphan paragraphs"), from,
+                 target));
+    if (counts.strays > 0)
+        CommandLine::Print(
+            QStringLiteral("sitemora-import: %1 belong to sites that no longer exist")
+                .arg(CommandLine::Plural(counts.strays, "paragraph", "paragraphs")));
+    if (!keptAs.isEmpty())
+        CommandLine::Print(
+            QStringLiteral("sitemora-import: the old catalogue is kept as %1").arg(keptAs));
+    for (const QString& note : counts.notes)
+        std::fprintf(stderr, "sitemora-import: note: %s\n", note.toUtf8().constData());
+}
 
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    const CommandLine::Program program{
-        QStringLiteral("sitemora-import"),
-        QStringLiteral("[OLD [NEW]] | [--catalogue FILE] --merge IN"),
-        QStringLiteral(
-            "Brings a catalogue in the older Jet (Access 97/2000) format over into a new\n"
-            "Sitemora catalogue, or adds an export or a bookmark file to an existing one.\n"
-            "The old file is only read; a damaged one is refused.\n"
-            "\n"
-            "  sitemora-import            converts Sitemora.mdb in the current directory in\n"
-            "                             place: the old file is kept beside it as\n"
-            "                             Sitemora.mdb.jet (refused if that name is taken)\n"
-            "  sitemora-import OLD        the same for OLD, which must be named Sitemora.mdb\n"
-            "  sitemora-import OLD NEW    writes the new catalogue to NEW, which must not "
-            "exist\n") +
-            QLatin1String(Merge::kDescription)};
-    QCommandLineParser parser;
-    const QCommandLineOption mergeOption(QStringLiteral("merge"),
-                                         QStringLiteral("a JSON export or a bookmark file to add"),
-                                         QStringLiteral("IN"));
-    const QCommandLineOption catalogueOption = CommandLine::CatalogueOption(
-        QStringLiteral("with --merge: the catalogue to add to (default: Sitemora.mdb here)"),
-        Catalogue::kFileName);
-    parser.addOptions({catalogueOption, mergeOption});
-    parser.addPositionalArgument(QStringLiteral("OLD"),
-                                 QStringLiteral("the catalogue in the Jet format"),
-                                 QStringLiteral("[OLD"));
-    parser.addPositionalArgument(QStringLiteral("NEW"),
-                                 QStringLiteral("the new catalogue, which must not exist"),
-                                 QStringLiteral("[NEW]]"));
-    if (const int status = CommandLine::Parse(parser, program, argc, argv);
-        status != CommandLine::kGoOn)
-        return status;
-    const QStringList args = parser.positionalArguments();
-    if (parser.isSet(mergeOption)) {
-        if (!args.isEmpty())
-            return CommandLine::WrongUsage(program,
-                                           QStringLiteral("--merge takes no other file names"));
-        return Merge::Run(program, parser.value(catalogueOption), parser.value(mergeOption));
-    }
-    if (parser.isSet(catalogueOption))
-        return CommandLine::WrongUsage(program, QStringLiteral("--catalogue goes with --merge"));
-    if (args.size() > 2)
-        return CommandLine::WrongUsage(program, QStringLiteral("too many arguments"));
+// Converts OLD (Sitemora.mdb here when not named) into NEW, or in place.
+int ImportLegacy(const CommandLine::Program& program, const QStringList& args) {
     auto fail = [&program](const QString& message) {
         return CommandLine::ReportFailure(program, message);
     };
@@ -165,20 +140,56 @@ int main(int argc, char** argv) {
     if (!Publish(temp, legacy, target, backup, inPlace, &error))
         return fail(error);
 
-    CommandLine::Print(
-        QStringLiteral("sitemora-import: imported %1 and %2 (%3 with ContentWeb 0) from %4 into %5")
-            .arg(CommandLine::Plural(counts.sites, "site", "sites"),
-                 CommandLine::Plural(counts.paragraphs, "paragraph", "paragraphs"),
-                 CommandLine::Plural(counts.orphans, "orphan paragraph", "orphan paragraphs"),
-                 inPlace ? backup : legacy, target));
-    if (counts.strays > 0)
-        CommandLine::Print(
-            QStringLiteral("sitemora-import: %1 belong to sites that no longer exist")
-                .arg(CommandLine::Plural(counts.strays, "paragraph", "paragraphs")));
-    if (inPlace)
-        CommandLine::Print(
-            QStringLiteral("sitemora-import: the old catalogue is kept as %1").arg(backup));
-    for (const QString& note : counts.notes)
-        std::fprintf(stderr, "sitemora-import: note: %s\n", note.toUtf8().constData());
+    SayImported(counts, inPlace ? backup : legacy, target, inPlace ? backup : QString());
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const CommandLine::Program program{
+        QStringLiteral("sitemora-import"),
+        QStringLiteral("[OLD [NEW]] | [--catalogue FILE] --merge IN"),
+        QStringLiteral(
+            "Brings a catalogue in the older Jet (Access 97/2000) format over into a new\n"
+            "Sitemora catalogue, or adds an export or a bookmark file to an existing one.\n"
+            "The old file is only read; a damaged one is refused.\n"
+            "\n"
+            "  sitemora-import            converts Sitemora.mdb in the current directory in\n"
+            "                             place: the old file is kept beside it as\n"
+            "                             Sitemora.mdb.jet (refused if that name is taken)\n"
+            "  sitemora-import OLD        the same for OLD, which must be named Sitemora.mdb\n"
+            "  sitemora-import OLD NEW    writes the new catalogue to NEW, which must not "
+            "exist\n") +
+            QLatin1String(Merge::kDescription)};
+    QCommandLineParser parser;
+    const QCommandLineOption mergeOption(QStringLiteral("merge"),
+                                         QStringLiteral("a JSON export or a bookmark file to add"),
+                                         QStringLiteral("IN"));
+    const QCommandLineOption catalogueOption = CommandLine::CatalogueOption(
+        QStringLiteral("with --merge: the catalogue to add to (default: Sitemora.mdb here)"),
+        Catalogue::kFileName);
+    parser.addOptions({catalogueOption, mergeOption});
+    parser.addPositionalArgument(QStringLiteral("OLD"),
+                                 QStringLiteral("the catalogue in the Jet format"),
+                                 QStringLiteral("[OLD"));
+    parser.addPositionalArgument(QStringLiteral("NEW"),
+                                 QStringLiteral("the new catalogue, which must not exist"),
+                                 QStringLiteral("[NEW]]"));
+    if (const int status = CommandLine::Parse(parser, program, argc, argv);
+        status != CommandLine::kGoOn)
+        return status;
+    const QStringList args = parser.positionalArguments();
+    if (parser.isSet(mergeOption)) {
+        if (!args.isEmpty())
+            return CommandLine::WrongUsage(program,
+                                           QStringLiteral("--merge takes no other file names"));
+        return Merge::Run(program, parser.value(catalogueOption), parser.value(mergeOption));
+    }
+    if (parser.isSet(catalogueOption))
+        return CommandLine::WrongUsage(program, QStringLiteral("--catalogue goes with --merge"));
+    if (args.size() > 2)
+        return CommandLine::WrongUsage(program, QStringLiteral("too many arguments"));
+    return ImportLegacy(program, args);
 }
