@@ -466,7 +466,14 @@ private slots:
         merge.start(QStringLiteral(SITEMORA_IMPORT_TOOL),
                     {"--catalogue", catalogue.Path(), "--merge", catalogue.FilePath("b.html")});
         QVERIFY(merge.waitForStarted());
-        QTest::qWait(500);
+        // Once the file is checked and the catalogue backed up, the merge's only sleep is
+        // between two tries for the write lock.
+        const auto waitsForTheLock = [&] {
+            QFile wchan(QStringLiteral("/proc/%1/wchan").arg(merge.processId()));
+            return !Backup::List(catalogue.Path()).isEmpty() && wchan.open(QIODevice::ReadOnly) &&
+                   wchan.readAll() == "hrtimer_nanosleep";
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(waitsForTheLock(), 4000);
         QCOMPARE(merge.state(), QProcess::Running);
         sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
         sqlite3_close(other);
