@@ -86,6 +86,12 @@ class ImportDamageTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // Without the fixture every offset below would point past an empty file.
+    void initTestCase() {
+        QVERIFY2(QFile::exists(FixturePath(QStringLiteral("catalog-jet4.mdb"))),
+                 "SITEMORA_FIXTURES does not lead to the legacy fixtures");
+    }
+
     void refusesTruncatedFiles_data() {
         QTest::addColumn<QByteArray>("data");
         QTest::addColumn<QString>("message");
