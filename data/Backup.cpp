@@ -103,7 +103,7 @@ Health Examine(const QString& catalogue, QString* error) {
     else if (rc != SQLITE_OK || !Catalogue::CheckSchema(db, error))
         health = Health::Unusable;
     if (health == Health::Unusable && rc != SQLITE_OK && error)
-        *error = db ? ErrorOf(db) : openError;
+        *error = db ? Sqlite::LastError(db) : openError;
     return health;
 }
 
@@ -131,7 +131,7 @@ bool CopyOver(sqlite3* from, sqlite3* to, quint32 counter, QString* error) {
                                                               "program; nothing was replaced")
                                              : StepError(to, rc);
     if (backup && sqlite3_backup_finish(backup) != SQLITE_OK && failure.isEmpty())
-        failure = ErrorOf(to);
+        failure = Sqlite::LastError(to);
     return failure.isEmpty() || Fail(error, failure);
 }
 
@@ -228,7 +228,7 @@ qint64 CountSites(const QString& path, QString* error) {
     Sqlite::Statement count(db.Get(), "SELECT count(*) FROM Web");
     if (count.Next())
         return count.Integer(0);
-    Fail(error, ErrorOf(db.Get()));
+    Fail(error, Sqlite::LastError(db.Get()));
     return -1;
 }
 

@@ -76,7 +76,7 @@ public:
         held_ = Sqlite::Exec(db_, "BEGIN", nullptr);
         if (held_ && Sqlite::Exec(db_, "SELECT count(*) FROM sqlite_schema", nullptr))
             return true;
-        const QString failure = ErrorOf(db_);
+        const QString failure = Sqlite::LastError(db_);
         Release();
         return Fail(error, failure);
     }
@@ -277,7 +277,7 @@ bool QuickCheck(sqlite3* db, const std::atomic<bool>* cancel, QString* error) {
     {
         Sqlite::Statement check(db, "PRAGMA quick_check(1)");
         sound = check.Next();
-        verdict = sound ? QString::fromUtf8(check.View(0)) : ErrorOf(db);
+        verdict = sound ? QString::fromUtf8(check.View(0)) : Sqlite::LastError(db);
     }
     sqlite3_progress_handler(db, 0, nullptr, nullptr);
     if (sound && verdict == QLatin1String("ok"))
@@ -303,7 +303,7 @@ bool CopyInSteps(sqlite3* source, const QString& destPath, int pagesPerStep,
     // SQLite's online backup API copies page by page; the layer has no wrapper for it.
     sqlite3_backup* backup = open ? sqlite3_backup_init(dest, "main", source, "main") : nullptr;
     if (!backup && failure.isEmpty())
-        failure = ErrorOf(dest);
+        failure = Sqlite::LastError(dest);
     int rc = SQLITE_OK;
     int remaining = INT_MAX;
     int restarts = 0;
@@ -332,7 +332,7 @@ bool CopyInSteps(sqlite3* source, const QString& destPath, int pagesPerStep,
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     if (backup && sqlite3_backup_finish(backup) != SQLITE_OK && failure.isEmpty())
-        failure = ErrorOf(dest);
+        failure = Sqlite::LastError(dest);
     return failure.isEmpty() || Fail(error, failure);
 }
 

@@ -6,15 +6,11 @@
 
 #include <cerrno>
 #include <cstring>
-// Directly: the online backup API's codes and the file's last error.
+// Directly: the online backup API's codes and the file's last system error.
 #include <sqlite3.h>
 
 // How the parts of the backups put a failure into words.
 namespace Backup {
-
-inline QString ErrorOf(sqlite3* db) {
-    return QString::fromUtf8(sqlite3_errmsg(db));
-}
 
 // Why a step of SQLite's online backup into `dest` failed. The step puts its failure on
 // no connection (`dest` gets it only from sqlite3_backup_finish), so its code is put into
