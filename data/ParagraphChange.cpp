@@ -30,11 +30,7 @@ ParagraphChange::Outcome ParagraphChange::Store(const QString& expected, const Q
     }
     paragraphs_.Edit();
     paragraphs_.SetField(kContentTxt, text);
-    QString error;
-    if (!paragraphs_.Post(&error)) {
-        paragraphs_.Cancel();
-        action.Messages().ErrorReport(error);
+    if (!action.Post(paragraphs_))
         return Outcome::Failed;
-    }
     return action.Commit() ? Outcome::Stored : Outcome::Failed;
 }

@@ -26,6 +26,15 @@ bool WriteAction::Begin() {
     return open_;
 }
 
+bool WriteAction::Post(Query& query) {
+    QString error;
+    if (query.Post(&error))
+        return true;
+    query.Cancel();
+    held_.ErrorReport(error);
+    return false;
+}
+
 bool WriteAction::Commit() {
     QString error;
     if (open_ && connection_.Commit(&error)) {

@@ -30,6 +30,9 @@ public:
 
     // Takes the write lock; false after showing the open failure message.
     bool Begin();
+    // Stores the row `query` is editing or inserting; when the database refuses it, the
+    // edit is dropped and the database's text is held for showing.
+    bool Post(Query& query);
     // False after the database's text is shown; nothing of the change is then stored.
     bool Commit();
     // Rolls back whatever is not committed, then shows what was held.

@@ -11,16 +11,6 @@ const QString kContentIndex = QStringLiteral("ContentIndex");
 QString SiteStatement(qint64 webIndex) {
     return QStringLiteral("Select * From Web Where WebIndex = ") + QString::number(webIndex);
 }
-
-// Stores the row being edited or inserted; a refused store is dropped and reported.
-bool Posted(Query& query, Dialogs& dialogs) {
-    QString error;
-    if (query.Post(&error))
-        return true;
-    query.Cancel();
-    dialogs.ErrorReport(error);
-    return false;
-}
 } // namespace
 
 SiteStore::Outcome SiteStore::Store(qint64 webIndex, const std::vector<Column>& changed,
@@ -45,7 +35,7 @@ SiteStore::Outcome SiteStore::Store(qint64 webIndex, const std::vector<Column>& 
     scratch_.Edit();
     for (const Column& column : changed)
         scratch_.SetField(column.name, column.text);
-    if (!Posted(scratch_, action.Messages()))
+    if (!action.Post(scratch_))
         return Outcome::Failed;
     return action.Commit() ? Outcome::Stored : Outcome::Failed;
 }
@@ -64,10 +54,10 @@ bool SiteStore::StoreNew(const std::vector<Column>& columns, bool takeParagraphs
     scratch_.Append();
     for (const Column& column : columns)
         scratch_.SetField(column.name, column.text);
-    if (!Posted(scratch_, action.Messages()))
+    if (!action.Post(scratch_))
         return false;
     const qint64 stored = scratch_.AsInteger(QStringLiteral("WebIndex"));
-    if (takeParagraphs && !TakeParagraphs(stored, action.Messages()))
+    if (takeParagraphs && !TakeParagraphs(stored, action))
         return false;
     if (!action.Commit())
         return false;
@@ -76,13 +66,13 @@ bool SiteStore::StoreNew(const std::vector<Column>& columns, bool takeParagraphs
 }
 
 // Hands this copy's pending paragraphs, those the user saw listed, to the new site.
-bool SiteStore::TakeParagraphs(qint64 webIndex, Dialogs& dialogs) {
-    if (!OpenQuery(second_, kPending + pending_.MineClause(), kOpenFailure, dialogs))
+bool SiteStore::TakeParagraphs(qint64 webIndex, WriteAction& action) {
+    if (!OpenQuery(second_, kPending + pending_.MineClause(), kOpenFailure, action.Messages()))
         return false;
     for (second_.First(); !second_.Eof(); second_.Next()) {
         second_.Edit();
         second_.SetField(QStringLiteral("ContentWeb"), webIndex);
-        if (!Posted(second_, dialogs))
+        if (!action.Post(second_))
             return false;
     }
     pending_.Tidy();
@@ -106,7 +96,7 @@ SiteStore::Outcome SiteStore::AddParagraph(qint64 webIndex, const QString& text,
     scratch_.Append();
     scratch_.SetField(QStringLiteral("ContentWeb"), webIndex);
     scratch_.SetField(QStringLiteral("ContentTxt"), text);
-    if (!Posted(scratch_, action.Messages()))
+    if (!action.Post(scratch_))
         return Outcome::Failed;
     QString error;
     if (webIndex == 0 && !pending_.Own(scratch_.AsInteger(kContentIndex), &error)) {

@@ -9,6 +9,7 @@ class Connection;
 class Dialogs;
 class PendingParagraphs;
 class Query;
+class WriteAction;
 
 // How the site editor stores a site and its paragraphs while other copies run on the same
 // file. "确定" writes only the columns the user changed, each only over the value the
@@ -63,7 +64,7 @@ public:
     void DropPending(Dialogs& dialogs);
 
 private:
-    bool TakeParagraphs(qint64 webIndex, Dialogs& dialogs);
+    bool TakeParagraphs(qint64 webIndex, WriteAction& action);
 
     Connection& connection_;
     Query& scratch_;
