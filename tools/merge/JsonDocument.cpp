@@ -4,8 +4,6 @@
 #include "Sqlite.h"
 #include "Transfer.h"
 
-#include <QStringDecoder>
-
 #include <algorithm>
 #include <limits>
 
@@ -21,9 +19,7 @@ constexpr qint64 kLargest = std::numeric_limits<qint32>::max();
 // mark, a control character) are written as escapes, so that "\ufeffWebName" is not
 // taken for WebName on the screen either.
 QString Shown(const QByteArray& name) {
-    // fromUtf8() would drop a leading byte order mark.
-    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
-    const QString text = decoder(name);
+    const QString text = Transfer::FromUtf8(name);
     QString shown;
     for (const char32_t c : text.toUcs4()) {
         if (QChar::isPrint(c) && c != U'"' && c != U'\\')
