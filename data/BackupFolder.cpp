@@ -23,16 +23,6 @@ const QString kNameFormat = QStringLiteral("yyyy-MM-dd'T'HH-mm-ss.zzz'Z'");
 const QString kSuffix = QStringLiteral(".mdb");
 const QString kStateName = QStringLiteral(".newest");
 
-// Whether `path` can be taken for removal: no writer holds it.
-bool Abandoned(const QString& path) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-    ::close(fd);
-    return free;
-}
-
 } // namespace
 
 QString NameAt(const QDateTime& utc, const QString& suffix) {
@@ -109,8 +99,8 @@ void RemoveLeftovers(const QString& folder) {
             name[name.size() - 7] != QLatin1Char('.'))
             continue;
         const QString base = name.mid(1, name.size() - 8);
-        if ((base == kStateName || TimeOf(base).isValid()) && Abandoned(dir.filePath(name)))
-            dir.remove(name);
+        if (base == kStateName || TimeOf(base).isValid())
+            Catalogue::RemoveIfAbandoned(dir.filePath(name));
     }
 }
 

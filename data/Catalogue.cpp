@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -160,6 +161,21 @@ bool OpenExisting(const QString& path, Access access, Sqlite::Database* db, QStr
     }
     *db = std::move(handle);
     return true;
+}
+
+void RemoveIfAbandoned(const QString& path) {
+    const QByteArray file = QFile::encodeName(path);
+    const int fd = ::open(file.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    struct stat held {};
+    struct stat named {};
+    // Unlinked while locked, so that no writer can take it back up meanwhile.
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) &&
+        ::lstat(file.constData(), &named) == 0 && held.st_ino == named.st_ino &&
+        held.st_dev == named.st_dev)
+        ::unlink(file.constData());
+    ::close(fd);
 }
 
 bool CreateTempBeside(const QString& target, QString* tempPath, QString* error) {

@@ -45,6 +45,11 @@ bool OpenExisting(const QString& path, Access access, Sqlite::Database* db, QStr
 // fills it and hands it to PublishNoClobber, or removes it.
 bool CreateTempBeside(const QString& target, QString* tempPath, QString* error);
 
+// Removes the temporary file `path` that a writer killed halfway left behind: only a
+// regular file that no running writer holds its lock on. Never follows a link or waits
+// on a FIFO.
+void RemoveIfAbandoned(const QString& path);
+
 // Moves a finished temporary file to `target`, failing if `target` exists. The check
 // and the move are one step, so a file created meanwhile is never overwritten.
 bool PublishNoClobber(const QString& tempPath, const QString& target, QString* error);

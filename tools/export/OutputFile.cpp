@@ -58,19 +58,7 @@ void OutputFile::RemoveLeftovers(const QString& target) {
         if (!name.startsWith(prefix) || tail.size() != 6 ||
             !std::all_of(tail.begin(), tail.end(), isNameChar))
             continue;
-        // Never follows a link, never waits on a FIFO: only our own kind of file goes.
-        const QByteArray path = QFile::encodeName(dir.filePath(name));
-        const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
-            continue;
-        struct stat held {};
-        struct stat named {};
-        // Unlinked while locked, so that no export can take it back up meanwhile.
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &held) == 0 &&
-            S_ISREG(held.st_mode) && ::lstat(path.constData(), &named) == 0 &&
-            held.st_ino == named.st_ino && held.st_dev == named.st_dev)
-            ::unlink(path.constData());
-        ::close(fd);
+        Catalogue::RemoveIfAbandoned(dir.filePath(name));
     }
 }
 
