@@ -170,18 +170,8 @@ Step CopyBytes(sqlite3* db, int fd, const std::atomic<bool>* cancel, QString* er
 // A new file beside `target`, named so that RemoveLeftovers knows it and locked so that
 // it leaves it alone while it is written.
 bool CreateLocked(const QString& target, Taken* taken, QString* error) {
-    const QFileInfo info(target);
-    QByteArray pattern =
-        QFile::encodeName(info.dir().filePath(QStringLiteral(".%1.XXXXXX").arg(info.fileName())));
-    // mkstemp creates the file with mode 0600: a copy holds the catalogue's passwords.
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0)
-        return Fail(error, SystemError());
-    taken->fd = fd;
-    taken->temp = QFile::decodeName(pattern);
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
-        return Fail(error, SystemError());
-    return true;
+    taken->fd = Catalogue::CreateLockedTempBeside(target, &taken->temp, error);
+    return taken->fd >= 0;
 }
 
 int Interrupt(void* cancel) {

@@ -178,20 +178,40 @@ void RemoveIfAbandoned(const QString& path) {
     ::close(fd);
 }
 
-bool CreateTempBeside(const QString& target, QString* tempPath, QString* error) {
+namespace {
+
+int MakeTempBeside(const QString& target, QString* tempPath, QString* error) {
     QFileInfo info(target);
     QByteArray pattern = QFile::encodeName(
         QDir(info.absolutePath()).filePath(QStringLiteral(".%1.XXXXXX").arg(info.fileName())));
     // mkstemp creates the file with mode 0600: a catalogue holds passwords.
-    int fd = mkstemp(pattern.data());
+    const int fd = mkstemp(pattern.data());
     if (fd < 0) {
-        if (error)
-            *error = QString::fromLocal8Bit(std::strerror(errno));
-        return false;
+        Fail(error, SystemError());
+        return -1;
     }
-    ::close(fd);
     *tempPath = QFile::decodeName(pattern);
+    return fd;
+}
+
+} // namespace
+
+bool CreateTempBeside(const QString& target, QString* tempPath, QString* error) {
+    const int fd = MakeTempBeside(target, tempPath, error);
+    if (fd < 0)
+        return false;
+    ::close(fd);
     return true;
+}
+
+int CreateLockedTempBeside(const QString& target, QString* tempPath, QString* error) {
+    const int fd = MakeTempBeside(target, tempPath, error);
+    if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return fd;
+    Fail(error, SystemError());
+    ::close(fd);
+    QFile::remove(*tempPath);
+    return -1;
 }
 
 namespace {

@@ -44,6 +44,9 @@ bool OpenExisting(const QString& path, Access access, Sqlite::Database* db, QStr
 // Makes an empty, owner-only file next to `target` and returns its path; the caller
 // fills it and hands it to PublishNoClobber, or removes it.
 bool CreateTempBeside(const QString& target, QString* tempPath, QString* error);
+// The same, returning a descriptor of the file that holds its lock, so that
+// RemoveIfAbandoned leaves it alone while it is written; -1 on failure.
+int CreateLockedTempBeside(const QString& target, QString* tempPath, QString* error);
 
 // Removes the temporary file `path` that a writer killed halfway left behind: only a
 // regular file that no running writer holds its lock on. Never follows a link or waits

@@ -68,15 +68,14 @@ bool OutputFile::Open(const QString& target, QString* error) {
     // Another export cleaning up may take the new file for a leftover before it is locked:
     // a file that lost its name meanwhile is made again.
     for (int attempt = 0; attempt < 3; ++attempt) {
-        if (!Catalogue::CreateTempBeside(target, &tempPath_, error))
-            return false;
-        fd_ = ::open(QFile::encodeName(tempPath_).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
         // The lock lives on a descriptor of its own, so that it holds until the file is
         // published or removed, after the one written through is closed.
-        lock_ = ::open(QFile::encodeName(tempPath_).constData(), O_RDONLY | O_CLOEXEC);
+        lock_ = Catalogue::CreateLockedTempBeside(target, &tempPath_, error);
+        if (lock_ < 0)
+            return false;
+        fd_ = ::open(QFile::encodeName(tempPath_).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
         struct stat info {};
-        if (fd_ < 0 || lock_ < 0 || ::flock(lock_, LOCK_EX | LOCK_NB) != 0 ||
-            ::fstat(lock_, &info) != 0) {
+        if (fd_ < 0 || ::fstat(lock_, &info) != 0) {
             *error = QString::fromLocal8Bit(std::strerror(errno));
             return false;
         }
