@@ -3,11 +3,15 @@
 #include "Catalogue.h"
 
 #include <QEvent>
+#include <QFileInfo>
 #include <QTimer>
 
 Session::Session(Dialogs& dialogs, DesktopOpener& desktopOpener)
     : backup_(QString::fromLatin1(Catalogue::kFileName)), shareDataModule_(dialogs),
       formNote_(&shareDataModule_, &formMain_, &desktopOpener), formSearch_(&formMain_) {
+    if (const QString catalogue = QString::fromLatin1(Catalogue::kFileName);
+        QFileInfo::exists(catalogue))
+        running_.Acquire(CopyLock::PathFor(catalogue));
     formMain_.AttachDataModule(&shareDataModule_);
     formMain_.AttachForms(&formNote_, &formSearch_);
     shareDataModule_.ADOConnection1.SetBeforeFirstWrite(

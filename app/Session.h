@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CopyLock.h"
 #include "MainForm.h"
 #include "NoteForm.h"
 #include "SearchForm.h"
@@ -30,6 +31,9 @@ private:
     // First, so that it goes last: a copy in progress is stopped only when nothing can
     // write to the catalogue any more.
     StartupBackup backup_;
+    // Marks this run as a copy of the program on the catalogue from the start, so that a tool
+    // that must have the file alone (changing its encryption) can tell.
+    CopyLock running_;
     TFormMain formMain_;
     TShareDataModule shareDataModule_;
     TFormNote formNote_;

@@ -1,7 +1,9 @@
 #include "BackupCopy.h"
 
+#include "Amalgamation.h"
 #include "BackupErrors.h"
 #include "Catalogue.h"
+#include "Cipher.h"
 #include "Sqlite.h"
 
 #include <QDir>
@@ -135,9 +137,10 @@ bool WriteAll(int fd, const char* bytes, qint64 size) {
 
 enum class Step { Done, GaveWay, Failed };
 
-// Copies the main file whole, read through SQLite's own descriptor of it.
+// Copies the main file whole, read through SQLite's own descriptor of it, as it is on disk:
+// an encrypted catalogue gives an encrypted copy, under the same key.
 Step CopyBytes(sqlite3* db, int fd, const std::atomic<bool>* cancel, QString* error) {
-    sqlite3_file* file = FileOf(db);
+    sqlite3_file* file = SitemoraDiskFile(db);
     sqlite3_int64 size = 0;
     if (!file || file->pMethods->xFileSize(file, &size) != SQLITE_OK) {
         Fail(error, QStringLiteral("cannot tell its size"));
@@ -288,6 +291,7 @@ bool CopyInSteps(sqlite3* source, const QString& destPath, int pagesPerStep,
     // A failed copy is thrown away whole, so it needs no journal; SQLite still flushes it
     // to disk when the last step commits.
     const bool open = handle.Open(destPath, SQLITE_OPEN_READWRITE, &failure) == SQLITE_OK &&
+                      Cipher::KeyLike(handle.Get(), source, &failure) &&
                       Sqlite::Exec(handle.Get(), "PRAGMA journal_mode = OFF", &failure);
     sqlite3* dest = handle.Get();
     // SQLite's online backup API copies page by page; the layer has no wrapper for it.

@@ -290,7 +290,7 @@ bool PublishReplacing(const QString& tempPath, const QString& target, QString* e
     return SyncFolderOf(target, error);
 }
 
-bool CreateEmpty(const QString& target, QString* error) {
+bool CreateEmpty(const QString& target, QString* error, const Cipher::Secret* passphrase) {
     if (QString kind; !RegularOrMissing(target, &kind))
         return Fail(error, QStringLiteral("%1: %2").arg(target, kind));
     if (QFileInfo::exists(target) || QFileInfo(target).isSymLink()) {
@@ -302,8 +302,9 @@ bool CreateEmpty(const QString& target, QString* error) {
     if (!CreateTempBeside(target, &temp, error))
         return false;
     Sqlite::Database db;
-    bool ok =
-        db.Open(temp, SQLITE_OPEN_READWRITE, error) == SQLITE_OK && ApplySchema(db.Get(), error);
+    bool ok = db.Open(temp, SQLITE_OPEN_READWRITE, error) == SQLITE_OK &&
+              (!passphrase || Cipher::EncryptNew(db.Get(), *passphrase, error)) &&
+              ApplySchema(db.Get(), error);
     db = Sqlite::Database();
     ok = ok && PublishNoClobber(temp, target, error);
     if (!ok)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Cipher.h"
 #include "Sqlite.h"
 
 #include <QString>
@@ -61,7 +62,8 @@ bool PublishNoClobber(const QString& tempPath, const QString& target, QString* e
 // step: readers see the old file or the new one, never a mix. For when the user asked.
 bool PublishReplacing(const QString& tempPath, const QString& target, QString* error);
 
-// Writes an empty catalogue at `target`, which must not exist yet.
-bool CreateEmpty(const QString& target, QString* error);
+// Writes an empty catalogue at `target`, which must not exist yet; encrypted under
+// `passphrase` when one is given.
+bool CreateEmpty(const QString& target, QString* error, const Cipher::Secret* passphrase = nullptr);
 
 } // namespace Catalogue

@@ -1,6 +1,7 @@
 #include "CopyLock.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -66,4 +67,19 @@ bool CopyLock::Running(int id) const {
     if (fd_ < 0 || ::fcntl(fd_, F_OFD_GETLK, &lock) != 0)
         return true;
     return lock.l_type != F_UNLCK;
+}
+
+bool CopyLock::AnyRunning(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return errno != ENOENT;
+    struct flock lock = ByteOf(1);
+    lock.l_len = kMaxCopies;
+    const bool running = ::fcntl(fd, F_OFD_GETLK, &lock) != 0 || lock.l_type != F_UNLCK;
+    ::close(fd);
+    return running;
+}
+
+QString CopyLock::PathFor(const QString& catalogue) {
+    return QFileInfo(catalogue).absoluteFilePath() + QStringLiteral("-copies");
 }

@@ -23,6 +23,11 @@ public:
     // Whether copy `id` is running: this copy, or another that holds its byte. When
     // that cannot be told, the answer is yes, so nothing of a live copy is taken.
     bool Running(int id) const;
+    // The lock file of the catalogue at `catalogue`.
+    static QString PathFor(const QString& catalogue);
+    // Whether any copy holds its byte of `path`: a running copy of the program. When that
+    // cannot be told, the answer is yes.
+    static bool AnyRunning(const QString& path);
 
 private:
     void Release();

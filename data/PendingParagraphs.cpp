@@ -26,8 +26,7 @@ sqlite3* PendingParagraphs::Handle() {
 }
 
 int PendingParagraphs::Id() {
-    return lock_.Acquire(QFileInfo(connection_.FileName()).absoluteFilePath() +
-                         QStringLiteral("-copies"));
+    return lock_.Acquire(CopyLock::PathFor(connection_.FileName()));
 }
 
 bool PendingParagraphs::HasTable() {

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
     build-essential cmake pkg-config
     qt6-base-dev qt6-svg-dev qt6-translations-l10n
-    libsqlite3-dev mdbtools-dev libxml2-dev libxcb1-dev
+    mdbtools-dev libxml2-dev libxcb1-dev
     fonts-arphic-gbsn00lp
     desktop-file-utils appstream
 )

@@ -1,5 +1,7 @@
 #include "Sqlite.h"
 
+#include "Cipher.h"
+
 #include <QFile>
 
 #include <sqlite3.h>
@@ -19,6 +21,18 @@ Database& Database::operator=(Database&& other) noexcept {
 }
 
 int Database::Open(const QString& path, int flags, QString* error, int busyTimeoutMs) {
+    int rc = OpenUnkeyed(path, flags, error, busyTimeoutMs);
+    if (rc == SQLITE_OK) {
+        rc = Cipher::Unlock(db_, path, error);
+        if (rc != SQLITE_OK) {
+            sqlite3_close(db_);
+            db_ = nullptr;
+        }
+    }
+    return rc;
+}
+
+int Database::OpenUnkeyed(const QString& path, int flags, QString* error, int busyTimeoutMs) {
     sqlite3_close_v2(Release());
     const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db_, flags, nullptr);
     if (rc == SQLITE_OK) {

@@ -28,7 +28,10 @@ public:
     // Opens `path` with SQLite's open `flags`, with extended result codes, waiting up to
     // `busyTimeoutMs` for a lock when that is above 0. On failure the handle is closed
     // again, `*error` (when given) says why and the result is SQLite's code.
+    // An encrypted file gets its key (see Cipher::Unlock) before anything is read.
     int Open(const QString& path, int flags, QString* error, int busyTimeoutMs = 0);
+    // The same without the key: for looking at the file's header only.
+    int OpenUnkeyed(const QString& path, int flags, QString* error, int busyTimeoutMs = 0);
     sqlite3* Get() const { return db_; }
     explicit operator bool() const { return db_ != nullptr; }
     // Hands the handle over; the caller closes it.

@@ -2,6 +2,7 @@
 #include "Backup.h"
 #include "Catalogue.h"
 #include "CommandLine.h"
+#include "Passphrase.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -45,12 +46,15 @@ int main(int argc, char** argv) {
     const QCommandLineOption catalogueOption = CommandLine::CatalogueOption(
         QStringLiteral("the catalogue (default: Sitemora.mdb in the current directory)"),
         Catalogue::kFileName);
-    parser.addOption(catalogueOption);
+    const QCommandLineOption fdOption = Passphrase::FdOption();
+    parser.addOptions({catalogueOption, fdOption});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("list, now or restore"),
                                  QStringLiteral("list | now | restore NAME"));
     if (const int status = CommandLine::Parse(parser, program, argc, argv);
         status != CommandLine::kGoOn)
         return status;
+    if (QString error; !Passphrase::UseForTool(parser, fdOption, &error))
+        return CommandLine::WrongUsage(program, error);
     const QStringList args = parser.positionalArguments();
     const QString catalogue = parser.value(catalogueOption);
     const QString command = args.value(0);

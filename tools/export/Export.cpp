@@ -3,6 +3,7 @@
 #include "Catalogue.h"
 #include "CommandLine.h"
 #include "OutputFile.h"
+#include "Passphrase.h"
 #include "Sqlite.h"
 #include "Transfer.h"
 #include "Writers.h"
@@ -84,11 +85,14 @@ int Run(int argc, char** argv) {
                                           QStringLiteral("FORMAT"));
     const QCommandLineOption forceOption(QStringLiteral("force"),
                                          QStringLiteral("replace OUT if it exists"));
-    parser.addOptions({catalogueOption, formatOption, forceOption});
+    const QCommandLineOption fdOption = Passphrase::FdOption();
+    parser.addOptions({catalogueOption, formatOption, forceOption, fdOption});
     parser.addPositionalArgument(QStringLiteral("OUT"), QStringLiteral("the file to write"));
     if (const int status = CommandLine::Parse(parser, kProgram, argc, argv);
         status != CommandLine::kGoOn)
         return status;
+    if (QString error; !Passphrase::UseForTool(parser, fdOption, &error))
+        return CommandLine::WrongUsage(kProgram, error);
     const QStringList args = parser.positionalArguments();
     if (args.size() != 1)
         return CommandLine::WrongUsage(kProgram, args.isEmpty()

@@ -5,11 +5,14 @@
 #include "Import.h"
 #include "LegacyFile.h"
 #include "Merge.h"
+#include "Passphrase.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
+
+#include <sqlite3.h>
 
 #include <csignal>
 #include <cstdio>
@@ -81,8 +84,16 @@ void SayImported(const Import::Counts& counts, const QString& from, const QStrin
         std::fprintf(stderr, "sitemora-import: note: %s\n", note.toUtf8().constData());
 }
 
+// Enciphers the new catalogue while it is still the temporary file nobody else reads.
+bool Encrypt(const QString& path, const Cipher::Secret& passphrase, QString* error) {
+    Sqlite::Database db;
+    return db.Open(path, SQLITE_OPEN_READWRITE, error) == SQLITE_OK &&
+           Cipher::Rekey(db.Get(), &passphrase, error);
+}
+
 // Converts OLD (Sitemora.mdb here when not named) into NEW, or in place.
-int ImportLegacy(const CommandLine::Program& program, const QStringList& args) {
+int ImportLegacy(const CommandLine::Program& program, const QStringList& args,
+                 const Cipher::Secret* passphrase) {
     auto fail = [&program](const QString& message) {
         return CommandLine::ReportFailure(program, message);
     };
@@ -130,7 +141,7 @@ int ImportLegacy(const CommandLine::Program& program, const QStringList& args) {
     const int progressFd = CommandLine::ProgressWanted() ? STDERR_FILENO : -1;
     const bool converted =
         Import::ConvertIsolated(legacy, temp, progressFd, &counts, &error, &interrupted) &&
-        Import::Verify(temp, counts, &error);
+        (!passphrase || Encrypt(temp, *passphrase, &error)) && Import::Verify(temp, counts, &error);
     if (interrupted || Import::InterruptSignal())
         return Interrupted(program, temp);
     if (!converted) {
@@ -170,7 +181,11 @@ int main(int argc, char** argv) {
     const QCommandLineOption catalogueOption = CommandLine::CatalogueOption(
         QStringLiteral("with --merge: the catalogue to add to (default: Sitemora.mdb here)"),
         Catalogue::kFileName);
-    parser.addOptions({catalogueOption, mergeOption});
+    const QCommandLineOption encryptOption(
+        QStringLiteral("encrypt"),
+        QStringLiteral("without --merge: encrypt the new catalogue under a passphrase"));
+    const QCommandLineOption fdOption = Passphrase::FdOption();
+    parser.addOptions({catalogueOption, mergeOption, encryptOption, fdOption});
     parser.addPositionalArgument(QStringLiteral("OLD"),
                                  QStringLiteral("the catalogue in the Jet format"),
                                  QStringLiteral("[OLD"));
@@ -180,8 +195,15 @@ int main(int argc, char** argv) {
     if (const int status = CommandLine::Parse(parser, program, argc, argv);
         status != CommandLine::kGoOn)
         return status;
+    int fd = -1;
+    if (QString error; !Passphrase::FdFrom(parser, fdOption, &fd, &error))
+        return CommandLine::WrongUsage(program, error);
+    Passphrase::UseForTool(fd);
     const QStringList args = parser.positionalArguments();
     if (parser.isSet(mergeOption)) {
+        if (parser.isSet(encryptOption))
+            return CommandLine::WrongUsage(program,
+                                           QStringLiteral("--encrypt goes without --merge"));
         if (!args.isEmpty())
             return CommandLine::WrongUsage(program,
                                            QStringLiteral("--merge takes no other file names"));
@@ -191,5 +213,12 @@ int main(int argc, char** argv) {
         return CommandLine::WrongUsage(program, QStringLiteral("--catalogue goes with --merge"));
     if (args.size() > 2)
         return CommandLine::WrongUsage(program, QStringLiteral("too many arguments"));
-    return ImportLegacy(program, args);
+    Cipher::Secret passphrase;
+    if (parser.isSet(encryptOption)) {
+        CommandLine::Print(QStringLiteral("A forgotten passphrase cannot be recovered: without "
+                                          "it, the catalogue and its backups are lost for good."));
+        if (QString error; !Passphrase::AskNew(fd, &passphrase, &error))
+            return CommandLine::ReportFailure(program, error);
+    }
+    return ImportLegacy(program, args, parser.isSet(encryptOption) ? &passphrase : nullptr);
 }

@@ -1,6 +1,7 @@
 // sitemora-newdb [FILE]: writes an empty catalogue, never over an existing file.
 #include "Catalogue.h"
 #include "CommandLine.h"
+#include "Passphrase.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -8,10 +9,17 @@
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const CommandLine::Program program{
-        QStringLiteral("sitemora-newdb"), QStringLiteral("[FILE]"),
-        QStringLiteral("Writes an empty Sitemora catalogue to FILE (default: Sitemora.mdb in the "
-                       "current directory). An existing file is never overwritten.")};
+        QStringLiteral("sitemora-newdb"), QStringLiteral("[--encrypt [--passphrase-fd N]] [FILE]"),
+        QStringLiteral(
+            "Writes an empty Sitemora catalogue to FILE (default: Sitemora.mdb in the "
+            "current directory). An existing file is never overwritten. With --encrypt it is "
+            "encrypted under a passphrase, asked twice on the terminal; a forgotten "
+            "passphrase cannot be recovered.")};
     QCommandLineParser parser;
+    const QCommandLineOption encrypt(QStringLiteral("encrypt"),
+                                     QStringLiteral("Encrypt the catalogue under a passphrase."));
+    const QCommandLineOption fdOption = Passphrase::FdOption();
+    parser.addOptions({encrypt, fdOption});
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("the catalogue to write"),
                                  QStringLiteral("[FILE]"));
     if (const int status = CommandLine::Parse(parser, program, argc, argv);
@@ -22,7 +30,17 @@ int main(int argc, char** argv) {
         return CommandLine::WrongUsage(program, QStringLiteral("too many arguments"));
     const QString target = args.isEmpty() ? QString::fromLatin1(Catalogue::kFileName) : args[0];
     QString error;
-    if (!Catalogue::CreateEmpty(target, &error))
+    int fd = -1;
+    if (!Passphrase::FdFrom(parser, fdOption, &fd, &error))
+        return CommandLine::WrongUsage(program, error);
+    Cipher::Secret passphrase;
+    if (parser.isSet(encrypt)) {
+        CommandLine::Print(QStringLiteral("A forgotten passphrase cannot be recovered: without "
+                                          "it, the catalogue and its backups are lost for good."));
+        if (!Passphrase::AskNew(fd, &passphrase, &error))
+            return CommandLine::ReportFailure(program, error);
+    }
+    if (!Catalogue::CreateEmpty(target, &error, parser.isSet(encrypt) ? &passphrase : nullptr))
         return CommandLine::ReportFailure(program, error);
     CommandLine::Print(
         QStringLiteral("sitemora-newdb: wrote an empty catalogue to %1").arg(target));
