@@ -1,6 +1,7 @@
 #include "Session.h"
 
 #include "Catalogue.h"
+#include "PassphraseForm.h"
 
 #include <QEvent>
 #include <QFileInfo>
@@ -12,11 +13,16 @@ Session::Session(Dialogs& dialogs, DesktopOpener& desktopOpener)
     if (const QString catalogue = QString::fromLatin1(Catalogue::kFileName);
         QFileInfo::exists(catalogue))
         running_.Acquire(CopyLock::PathFor(catalogue));
+    UsePassphraseDialog(&formMain_);
     formMain_.AttachDataModule(&shareDataModule_);
     formMain_.AttachForms(&formNote_, &formSearch_);
     shareDataModule_.ADOConnection1.SetBeforeFirstWrite(
         [this](int waitMs) { return backup_.WaitForCopy(waitMs); });
     formMain_.installEventFilter(this);
+}
+
+Session::~Session() {
+    UsePassphraseDialog(nullptr);
 }
 
 // The copy reads the whole catalogue; begun at once, it would compete with the first

@@ -18,6 +18,7 @@ class DesktopOpener;
 class Session : public QObject {
 public:
     Session(Dialogs& dialogs, DesktopOpener& desktopOpener);
+    ~Session() override;
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
