@@ -81,13 +81,15 @@ void SayImported(const Import::Counts& counts, const QString& from, const QStrin
         std::fprintf(stderr, "sitemora-import: note: %s\n", note.toUtf8().constData());
 }
 
-// Converts OLD (Sitemora.mdb here when not named) into NEW, or in place.
-int ImportLegacy(const CommandLine::Program& program, const QStringList& args) {
+// Converts OLD (`here`, the catalogue the options name, when not named) into NEW, or in
+// place.
+int ImportLegacy(const CommandLine::Program& program, const QString& here,
+                 const QStringList& args) {
     auto fail = [&program](const QString& message) {
         return CommandLine::ReportFailure(program, message);
     };
 
-    const QString legacy = args.isEmpty() ? QString::fromLatin1(Catalogue::kFileName) : args[0];
+    const QString legacy = args.isEmpty() ? here : args[0];
     const bool inPlace = args.size() < 2;
     if (inPlace && QFileInfo(legacy).fileName() != QLatin1String(Catalogue::kFileName))
         return fail(QStringLiteral("name the new catalogue: sitemora-import %1 NEW").arg(legacy));
@@ -96,7 +98,8 @@ int ImportLegacy(const CommandLine::Program& program, const QStringList& args) {
 
     struct stat info;
     if (::stat(QFile::encodeName(legacy).constData(), &info) != 0)
-        return fail(QStringLiteral("%1 does not exist").arg(legacy));
+        return fail(args.isEmpty() ? CommandLine::NoCatalogue(legacy)
+                                   : QStringLiteral("%1 does not exist").arg(legacy));
     if (QString kind; !Catalogue::RegularOrMissing(legacy, &kind))
         return fail(QStringLiteral("%1: %2").arg(legacy, kind));
     QString detail;
@@ -150,7 +153,8 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const CommandLine::Program program{
         QStringLiteral("sitemora-import"),
-        QStringLiteral("[OLD [NEW]] | [--catalogue FILE] --merge IN"),
+        QStringLiteral("[--user-catalogue | OLD [NEW]] | [--catalogue FILE | --user-catalogue] "
+                       "--merge IN"),
         QStringLiteral(
             "Brings a catalogue in the older Jet (Access 97/2000) format over into a new\n"
             "Sitemora catalogue, or adds an export or a bookmark file to an existing one.\n"
@@ -161,16 +165,18 @@ int main(int argc, char** argv) {
             "                             Sitemora.mdb.jet (refused if that name is taken)\n"
             "  sitemora-import OLD        the same for OLD, which must be named Sitemora.mdb\n"
             "  sitemora-import OLD NEW    writes the new catalogue to NEW, which must not "
-            "exist\n") +
+            "exist\n"
+            "  sitemora-import --user-catalogue\n"
+            "                             converts the desktop menu's catalogue in place\n") +
             QLatin1String(Merge::kDescription)};
     QCommandLineParser parser;
     const QCommandLineOption mergeOption(QStringLiteral("merge"),
                                          QStringLiteral("a JSON export or a bookmark file to add"),
                                          QStringLiteral("IN"));
-    const QCommandLineOption catalogueOption = CommandLine::CatalogueOption(
-        QStringLiteral("with --merge: the catalogue to add to (default: Sitemora.mdb here)"),
-        Catalogue::kFileName);
-    parser.addOptions({catalogueOption, mergeOption});
+    const CommandLine::CatalogueOptions catalogueOptions(
+        QStringLiteral("with --merge: the catalogue to add to"));
+    catalogueOptions.AddTo(parser);
+    parser.addOption(mergeOption);
     parser.addPositionalArgument(QStringLiteral("OLD"),
                                  QStringLiteral("the catalogue in the Jet format"),
                                  QStringLiteral("[OLD"));
@@ -181,15 +187,22 @@ int main(int argc, char** argv) {
         status != CommandLine::kGoOn)
         return status;
     const QStringList args = parser.positionalArguments();
+    QString catalogue;
+    if (const int status = catalogueOptions.Choose(parser, program, &catalogue);
+        status != CommandLine::kGoOn)
+        return status;
     if (parser.isSet(mergeOption)) {
         if (!args.isEmpty())
             return CommandLine::WrongUsage(program,
                                            QStringLiteral("--merge takes no other file names"));
-        return Merge::Run(program, parser.value(catalogueOption), parser.value(mergeOption));
+        return Merge::Run(program, catalogue, parser.value(mergeOption));
     }
-    if (parser.isSet(catalogueOption))
+    if (catalogueOptions.FileIsSet(parser))
         return CommandLine::WrongUsage(program, QStringLiteral("--catalogue goes with --merge"));
+    if (catalogueOptions.UserIsSet(parser) && !args.isEmpty())
+        return CommandLine::WrongUsage(program,
+                                       QStringLiteral("--user-catalogue takes no file names"));
     if (args.size() > 2)
         return CommandLine::WrongUsage(program, QStringLiteral("too many arguments"));
-    return ImportLegacy(program, args);
+    return ImportLegacy(program, catalogue, args);
 }
