@@ -153,7 +153,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const CommandLine::Program program{
         QStringLiteral("sitemora-import"),
-        QStringLiteral("[--user-catalogue | OLD [NEW]] | [--catalogue FILE | --user-catalogue] "
+        QStringLiteral("[OLD [NEW]] | --user-catalogue | [--catalogue FILE | --user-catalogue] "
                        "--merge IN"),
         QStringLiteral(
             "Brings a catalogue in the older Jet (Access 97/2000) format over into a new\n"
