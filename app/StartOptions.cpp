@@ -34,8 +34,7 @@ int ParseStartOptions(int argc, char** argv, StartOptions* options) {
     QCommandLineParser parser;
     // Qt's options are spelt with one dash ("-platform offscreen").
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption userCatalogue(
-        QStringLiteral("user-catalogue"),
+    const QCommandLineOption userCatalogue = CommandLine::UserCatalogueOption(
         QStringLiteral("Use Sitemora.mdb in $XDG_DATA_HOME/sitemora (by default "
                        "~/.local/share/sitemora) instead, creating the folder and an empty "
                        "catalogue, readable by you alone, when they are missing. The desktop "

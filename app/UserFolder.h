@@ -1,10 +1,8 @@
 #pragma once
 
-#include <QString>
+#include "UserCatalogue.h"
 
-// The folder a start from the desktop menu works in: $XDG_DATA_HOME/sitemora, or
-// ~/.local/share/sitemora when XDG_DATA_HOME is unset, empty or not an absolute path.
-QString UserCatalogueFolder();
+#include <QString>
 
 // Makes `folder` the current directory, first creating it (and any missing parent) readable
 // by its owner alone, and in it an empty catalogue when there is none. An existing folder

@@ -1,7 +1,10 @@
 #include "CommandLine.h"
 
+#include "UserCatalogue.h"
+
 #include <QByteArrayView>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QStringList>
 
 #include <cstdio>
@@ -51,8 +54,8 @@ int Parse(QCommandLineParser& parser, const Program& program, int argc, char** a
         return 0;
     }
     if (parser.isSet(version)) {
-        Write(stdout,
-              QStringLiteral("%1 %2\n").arg(program.name, QStringLiteral(SITEMORA_VERSION)));
+        Write(stdout, QStringLiteral("%1 %2\n%3\n")
+                          .arg(program.name, QStringLiteral(SITEMORA_VERSION), LicenceNotice()));
         return 0;
     }
     return kGoOn;
@@ -75,9 +78,63 @@ void Print(const QString& line) {
     Write(stdout, line + QLatin1Char('\n'));
 }
 
-QCommandLineOption CatalogueOption(const QString& help, const char* defaultFile) {
-    return {QStringLiteral("catalogue"), help, QStringLiteral("FILE"),
-            QString::fromUtf8(defaultFile)};
+QString LicenceNotice() {
+    return QStringLiteral(
+        "Copyright (C) 2026 Sitemora maintainers\n"
+        "License GPLv3+: GNU GPL version 3 or later <https://gnu.org/licenses/gpl.html>.\n"
+        "This is free software: you are free to change and redistribute it.\n"
+        "There is NO WARRANTY, to the extent permitted by law.");
+}
+
+QCommandLineOption UserCatalogueOption(const QString& help) {
+    return {QStringLiteral("user-catalogue"), help};
+}
+
+CatalogueOptions::CatalogueOptions(const QString& role)
+    : file_(QStringLiteral("catalogue"),
+            QStringLiteral("%1 (default: Sitemora.mdb in the current directory)").arg(role),
+            QStringLiteral("FILE")),
+      user_(UserCatalogueOption(
+          QStringLiteral("use Sitemora.mdb in $XDG_DATA_HOME/sitemora (by default "
+                         "~/.local/share/sitemora), the catalogue the desktop menu starts "
+                         "Sitemora on"))) {}
+
+void CatalogueOptions::AddTo(QCommandLineParser& parser) const {
+    parser.addOptions({file_, user_});
+}
+
+bool CatalogueOptions::FileIsSet(const QCommandLineParser& parser) const {
+    return parser.isSet(file_);
+}
+
+bool CatalogueOptions::UserIsSet(const QCommandLineParser& parser) const {
+    return parser.isSet(user_);
+}
+
+int CatalogueOptions::Choose(const QCommandLineParser& parser, const Program& program,
+                             QString* path) const {
+    if (FileIsSet(parser) && UserIsSet(parser))
+        return WrongUsage(program, QStringLiteral("--catalogue and --user-catalogue name two "
+                                                  "catalogues; give one"));
+    *path = UserIsSet(parser)   ? UserCataloguePath()
+            : FileIsSet(parser) ? parser.value(file_)
+                                : QString::fromLatin1(kCatalogueFile);
+    return kGoOn;
+}
+
+QString NoCatalogue(const QString& path) {
+    const QString lookedFor = QFileInfo(path).absoluteFilePath();
+    const QString menus = UserCataloguePath();
+    QString text = QStringLiteral("no catalogue at %1").arg(lookedFor);
+    if (lookedFor == menus)
+        return text + QStringLiteral("; Sitemora started from the desktop menu makes it, and "
+                                     "sitemora-newdb --user-catalogue writes an empty one");
+    if (QFileInfo::exists(menus))
+        return text + QStringLiteral("; the desktop menu's catalogue is %1: add "
+                                     "--user-catalogue to use it")
+                          .arg(menus);
+    return text + QStringLiteral("; sitemora-newdb writes an empty one, and --catalogue FILE "
+                                 "names another");
 }
 
 QString Plural(qint64 n, const char* one, const char* many) {

@@ -37,8 +37,33 @@ int ReportFailure(const Program& program, const QString& message);
 // Prints a line on standard output: what a program reports of its work.
 void Print(const QString& line);
 
-// --catalogue FILE, `defaultFile` unless given; `help` is the option's line in --help.
-QCommandLineOption CatalogueOption(const QString& help, const char* defaultFile);
+// The terms the programs come under, as --version shows them after the version line.
+QString LicenceNotice();
+
+// --user-catalogue: work on the catalogue the desktop menu's start works on
+// (UserCataloguePath()). `help` says what the program does with it.
+QCommandLineOption UserCatalogueOption(const QString& help);
+
+// How a tool is told which catalogue to work on: --catalogue FILE, --user-catalogue, or
+// neither for Sitemora.mdb in the current directory.
+class CatalogueOptions {
+public:
+    // `role` says what the tool does with the catalogue: "the catalogue to read".
+    explicit CatalogueOptions(const QString& role);
+    void AddTo(QCommandLineParser& parser) const;
+    bool FileIsSet(const QCommandLineParser& parser) const;
+    bool UserIsSet(const QCommandLineParser& parser) const;
+    // After Parse: the catalogue named, or kWrongUsage when both options are given.
+    int Choose(const QCommandLineParser& parser, const Program& program, QString* path) const;
+
+private:
+    QCommandLineOption file_;
+    QCommandLineOption user_;
+};
+
+// Why a tool cannot go on without the catalogue at `path`: the file it looked for, and
+// either the menu's catalogue, when that one exists, or how to make one.
+QString NoCatalogue(const QString& path);
 
 // "1 site", "2 sites": `n` with the word that goes with it.
 QString Plural(qint64 n, const char* one, const char* many);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks of an installed Sitemora, run by CTest (exit 77 means skipped).
 #   stage DESTDIR BUILD                      install BUILD with prefix /usr under DESTDIR
-#   contents PREFIX APP_ID VERSION PROGRAM...  programs, manual pages, entry, icons
+#   contents PREFIX APP_ID VERSION PROGRAM...  programs, manual pages, entry, icons,
+#                                            documentation
 #   validators PREFIX APP_ID                 desktop-file-validate, appstreamcli
 #   menu-start PREFIX APP_ID                 the menu entry's command in a fresh account
 set -uo pipefail
@@ -36,11 +37,19 @@ check_program() {
     if [[ $out == *--help-all* ]]; then
         run_headless "$exe" --help-all >/dev/null 2>&1 || fail "$name --help-all does not exit 0"
     fi
+    # The manual page tells of every option --help lists.
+    local page option
+    page=$(zcat "$prefix/share/man/man1/$name.1.gz" 2>/dev/null | tr -d '\\')
+    for option in $(grep -oE '^ +(-[a-zA-Z], )?--[a-z][a-z-]*' <<<"$out" | grep -oE -- '--[a-z-]+'); do
+        [[ $page == *"$option"* ]] || fail "the manual page of $name does not describe $option"
+    done
     if [[ $out == *--version* ]]; then
         out=$(run_headless "$exe" --version 2>&1)
         status=$?
-        [ $status -eq 0 ] && [ "$out" = "$name $version" ] ||
-            fail "$name --version exits $status with '$out', not '$name $version'"
+        [ $status -eq 0 ] && [ "$(head -n1 <<<"$out")" = "$name $version" ] ||
+            fail "$name --version exits $status with '$out', not '$name $version' first"
+        [[ $out == *"GNU GPL version 3 or later"* ]] ||
+            fail "$name --version does not state the licence: $out"
     fi
     err=$(run_headless "$exe" --no-such-option 2>&1 >/dev/null)
     status=$?
@@ -63,6 +72,20 @@ contents)
     cd "$scratch" || exit 1
     for name in "$@"; do
         check_program "$prefix" "$version" "$name"
+    done
+    # The backups the program makes on its own are kept to the number this variable says.
+    zcat "$prefix/share/man/man1/sitemora.1.gz" | grep -q SITEMORA_BACKUPS ||
+        fail "sitemora.1 does not describe SITEMORA_BACKUPS"
+    doc="$prefix/share/doc/sitemora"
+    for file in README.md json-format.md csv-format.md changelog; do
+        gzip -t "$doc/$file.gz" 2>/dev/null || fail "no $doc/$file.gz"
+    done
+    # Machine-readable, and naming the licence of every part.
+    copyright=$(cat "$doc/copyright" 2>/dev/null)
+    [[ $copyright == "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/"* ]] ||
+        fail "$doc/copyright is missing or not in the machine-readable format"
+    for part in "License: GPL-3+" "Files: third_party/sqlite3mc/*" "public-domain" "MIT"; do
+        [[ $copyright == *"$part"* ]] || fail "$doc/copyright does not name $part"
     done
     [ -f "$prefix/share/applications/$id.desktop" ] || fail "no desktop entry"
     [ -f "$prefix/share/metainfo/$id.metainfo.xml" ] || fail "no AppStream metadata"

@@ -1,4 +1,4 @@
-// sitemora-backup [--catalogue FILE] list | now | restore NAME
+// sitemora-backup [--catalogue FILE | --user-catalogue] list | now | restore NAME
 #include "Backup.h"
 #include "Catalogue.h"
 #include "CommandLine.h"
@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const CommandLine::Program program{
         QStringLiteral("sitemora-backup"),
-        QStringLiteral("[--catalogue FILE] list | now | restore NAME"),
+        QStringLiteral("[--catalogue FILE | --user-catalogue] list | now | restore NAME"),
         QStringLiteral(
             "Lists, makes and restores the backups of a Sitemora catalogue, kept in the folder "
             "FILE.backups beside it. Sitemora makes one at every start when the catalogue has "
@@ -43,11 +43,10 @@ int main(int argc, char** argv) {
             .arg(Backup::kDefaultKeep)
             .arg(QLatin1String(Backup::kKeepVariable))};
     QCommandLineParser parser;
-    const QCommandLineOption catalogueOption = CommandLine::CatalogueOption(
-        QStringLiteral("the catalogue (default: Sitemora.mdb in the current directory)"),
-        Catalogue::kFileName);
+    const CommandLine::CatalogueOptions catalogueOptions(QStringLiteral("the catalogue"));
+    catalogueOptions.AddTo(parser);
     const QCommandLineOption fdOption = Passphrase::FdOption();
-    parser.addOptions({catalogueOption, fdOption});
+    parser.addOption(fdOption);
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("list, now or restore"),
                                  QStringLiteral("list | now | restore NAME"));
     if (const int status = CommandLine::Parse(parser, program, argc, argv);
@@ -56,7 +55,10 @@ int main(int argc, char** argv) {
     if (QString error; !Passphrase::UseForTool(parser, fdOption, &error))
         return CommandLine::WrongUsage(program, error);
     const QStringList args = parser.positionalArguments();
-    const QString catalogue = parser.value(catalogueOption);
+    QString catalogue;
+    if (const int status = catalogueOptions.Choose(parser, program, &catalogue);
+        status != CommandLine::kGoOn)
+        return status;
     const QString command = args.value(0);
     if (command != QLatin1String("list") && command != QLatin1String("now") &&
         command != QLatin1String("restore"))
@@ -69,6 +71,11 @@ int main(int argc, char** argv) {
                                            ? QStringLiteral("restore needs the NAME of a "
                                                             "backup (see list)")
                                            : QStringLiteral("too many arguments"));
+    // A catalogue deleted by mistake leaves its backups behind: they are listed and
+    // restored all the same.
+    if (command != QLatin1String("now") && !QFileInfo::exists(catalogue) &&
+        !QFileInfo::exists(Backup::FolderOf(catalogue)))
+        return CommandLine::ReportFailure(program, CommandLine::NoCatalogue(catalogue));
     if (command == QLatin1String("list"))
         return List(catalogue);
 
@@ -84,8 +91,7 @@ int main(int argc, char** argv) {
         QString name;
         switch (Backup::Make(catalogue, options, &name, &error)) {
         case Backup::Result::NoCatalogue:
-            return CommandLine::ReportFailure(program,
-                                              QStringLiteral("%1 does not exist").arg(catalogue));
+            return CommandLine::ReportFailure(program, CommandLine::NoCatalogue(catalogue));
         case Backup::Result::Failed:
             return CommandLine::ReportFailure(program, error);
         default:

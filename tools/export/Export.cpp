@@ -9,6 +9,7 @@
 #include "Writers.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 
 #include <cstdio>
@@ -21,7 +22,8 @@ namespace {
 
 const CommandLine::Program kProgram{
     QStringLiteral("sitemora-export"),
-    QStringLiteral("[--catalogue FILE] --format json|csv|bookmarks [--force] OUT"),
+    QStringLiteral("[--catalogue FILE | --user-catalogue] --format json|csv|bookmarks [--force] "
+                   "OUT"),
     QStringLiteral("Writes a Sitemora catalogue out to OUT, leaving the catalogue unchanged:\n"
                    "  json       every column of every site and paragraph and the key counters;\n"
                    "             sitemora-import --merge reads it back exactly\n"
@@ -77,16 +79,15 @@ bool WriteConsistent(sqlite3* db, const Format& format, OutputFile& out, Counts*
 
 int Run(int argc, char** argv) {
     QCommandLineParser parser;
-    const QCommandLineOption catalogueOption = CommandLine::CatalogueOption(
-        QStringLiteral("the catalogue to read (default: Sitemora.mdb in the current directory)"),
-        Catalogue::kFileName);
+    const CommandLine::CatalogueOptions catalogueOptions(QStringLiteral("the catalogue to read"));
     const QCommandLineOption formatOption(QStringLiteral("format"),
                                           QStringLiteral("json, csv or bookmarks"),
                                           QStringLiteral("FORMAT"));
     const QCommandLineOption forceOption(QStringLiteral("force"),
                                          QStringLiteral("replace OUT if it exists"));
     const QCommandLineOption fdOption = Passphrase::FdOption();
-    parser.addOptions({catalogueOption, formatOption, forceOption, fdOption});
+    catalogueOptions.AddTo(parser);
+    parser.addOptions({formatOption, forceOption, fdOption});
     parser.addPositionalArgument(QStringLiteral("OUT"), QStringLiteral("the file to write"));
     if (const int status = CommandLine::Parse(parser, kProgram, argc, argv);
         status != CommandLine::kGoOn)
@@ -105,7 +106,12 @@ int Run(int argc, char** argv) {
         return CommandLine::WrongUsage(
             kProgram, QStringLiteral("unknown format '%1': use json, csv or bookmarks")
                           .arg(parser.value(formatOption)));
-    const QString cataloguePath = parser.value(catalogueOption);
+    QString cataloguePath;
+    if (const int status = catalogueOptions.Choose(parser, kProgram, &cataloguePath);
+        status != CommandLine::kGoOn)
+        return status;
+    if (!QFileInfo::exists(cataloguePath))
+        return CommandLine::ReportFailure(kProgram, CommandLine::NoCatalogue(cataloguePath));
     const QString& target = args[0];
     const bool replace = parser.isSet(forceOption);
 

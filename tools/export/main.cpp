@@ -1,4 +1,4 @@
-// sitemora-export [--catalogue FILE] --format json|csv|bookmarks [--force] OUT
+// sitemora-export [--catalogue FILE | --user-catalogue] --format json|csv|bookmarks [--force] OUT
 #include "Export.h"
 
 #include <QCoreApplication>

@@ -2,10 +2,10 @@
 // over into a new catalogue file, leaving the old file untouched.
 #include "Catalogue.h"
 #include "CommandLine.h"
+#include "Passphrase.h"
 #include "Import.h"
 #include "LegacyFile.h"
 #include "Merge.h"
-#include "Passphrase.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -91,14 +91,15 @@ bool Encrypt(const QString& path, const Cipher::Secret& passphrase, QString* err
            Cipher::Rekey(db.Get(), &passphrase, error);
 }
 
-// Converts OLD (Sitemora.mdb here when not named) into NEW, or in place.
-int ImportLegacy(const CommandLine::Program& program, const QStringList& args,
-                 const Cipher::Secret* passphrase) {
+// Converts OLD (`here`, the catalogue the options name, when not named) into NEW, or in
+// place; encrypted under `passphrase` when one is given.
+int ImportLegacy(const CommandLine::Program& program, const QString& here,
+                 const QStringList& args, const Cipher::Secret* passphrase) {
     auto fail = [&program](const QString& message) {
         return CommandLine::ReportFailure(program, message);
     };
 
-    const QString legacy = args.isEmpty() ? QString::fromLatin1(Catalogue::kFileName) : args[0];
+    const QString legacy = args.isEmpty() ? here : args[0];
     const bool inPlace = args.size() < 2;
     if (inPlace && QFileInfo(legacy).fileName() != QLatin1String(Catalogue::kFileName))
         return fail(QStringLiteral("name the new catalogue: sitemora-import %1 NEW").arg(legacy));
@@ -107,7 +108,8 @@ int ImportLegacy(const CommandLine::Program& program, const QStringList& args,
 
     struct stat info;
     if (::stat(QFile::encodeName(legacy).constData(), &info) != 0)
-        return fail(QStringLiteral("%1 does not exist").arg(legacy));
+        return fail(args.isEmpty() ? CommandLine::NoCatalogue(legacy)
+                                   : QStringLiteral("%1 does not exist").arg(legacy));
     if (QString kind; !Catalogue::RegularOrMissing(legacy, &kind))
         return fail(QStringLiteral("%1: %2").arg(legacy, kind));
     QString detail;
@@ -161,7 +163,8 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const CommandLine::Program program{
         QStringLiteral("sitemora-import"),
-        QStringLiteral("[OLD [NEW]] | [--catalogue FILE] --merge IN"),
+        QStringLiteral("[OLD [NEW]] | --user-catalogue | [--catalogue FILE | --user-catalogue] "
+                       "--merge IN"),
         QStringLiteral(
             "Brings a catalogue in the older Jet (Access 97/2000) format over into a new\n"
             "Sitemora catalogue, or adds an export or a bookmark file to an existing one.\n"
@@ -172,20 +175,22 @@ int main(int argc, char** argv) {
             "                             Sitemora.mdb.jet (refused if that name is taken)\n"
             "  sitemora-import OLD        the same for OLD, which must be named Sitemora.mdb\n"
             "  sitemora-import OLD NEW    writes the new catalogue to NEW, which must not "
-            "exist\n") +
+            "exist\n"
+            "  sitemora-import --user-catalogue\n"
+            "                             converts the desktop menu's catalogue in place\n") +
             QLatin1String(Merge::kDescription)};
     QCommandLineParser parser;
     const QCommandLineOption mergeOption(QStringLiteral("merge"),
                                          QStringLiteral("a JSON export or a bookmark file to add"),
                                          QStringLiteral("IN"));
-    const QCommandLineOption catalogueOption = CommandLine::CatalogueOption(
-        QStringLiteral("with --merge: the catalogue to add to (default: Sitemora.mdb here)"),
-        Catalogue::kFileName);
+    const CommandLine::CatalogueOptions catalogueOptions(
+        QStringLiteral("with --merge: the catalogue to add to"));
+    catalogueOptions.AddTo(parser);
     const QCommandLineOption encryptOption(
         QStringLiteral("encrypt"),
         QStringLiteral("without --merge: encrypt the new catalogue under a passphrase"));
     const QCommandLineOption fdOption = Passphrase::FdOption();
-    parser.addOptions({catalogueOption, mergeOption, encryptOption, fdOption});
+    parser.addOptions({mergeOption, encryptOption, fdOption});
     parser.addPositionalArgument(QStringLiteral("OLD"),
                                  QStringLiteral("the catalogue in the Jet format"),
                                  QStringLiteral("[OLD"));
@@ -200,6 +205,10 @@ int main(int argc, char** argv) {
         return CommandLine::WrongUsage(program, error);
     Passphrase::UseForTool(fd);
     const QStringList args = parser.positionalArguments();
+    QString catalogue;
+    if (const int status = catalogueOptions.Choose(parser, program, &catalogue);
+        status != CommandLine::kGoOn)
+        return status;
     if (parser.isSet(mergeOption)) {
         if (parser.isSet(encryptOption))
             return CommandLine::WrongUsage(program,
@@ -207,10 +216,13 @@ int main(int argc, char** argv) {
         if (!args.isEmpty())
             return CommandLine::WrongUsage(program,
                                            QStringLiteral("--merge takes no other file names"));
-        return Merge::Run(program, parser.value(catalogueOption), parser.value(mergeOption));
+        return Merge::Run(program, catalogue, parser.value(mergeOption));
     }
-    if (parser.isSet(catalogueOption))
+    if (catalogueOptions.FileIsSet(parser))
         return CommandLine::WrongUsage(program, QStringLiteral("--catalogue goes with --merge"));
+    if (catalogueOptions.UserIsSet(parser) && !args.isEmpty())
+        return CommandLine::WrongUsage(program,
+                                       QStringLiteral("--user-catalogue takes no file names"));
     if (args.size() > 2)
         return CommandLine::WrongUsage(program, QStringLiteral("too many arguments"));
     Cipher::Secret passphrase;
@@ -220,5 +232,5 @@ int main(int argc, char** argv) {
         if (QString error; !Passphrase::AskNew(fd, &passphrase, &error))
             return CommandLine::ReportFailure(program, error);
     }
-    return ImportLegacy(program, args, parser.isSet(encryptOption) ? &passphrase : nullptr);
+    return ImportLegacy(program, catalogue, args, parser.isSet(encryptOption) ? &passphrase : nullptr);
 }

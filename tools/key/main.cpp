@@ -16,7 +16,8 @@ namespace {
 
 const CommandLine::Program kProgram{
     QStringLiteral("sitemora-key"),
-    QStringLiteral("[--catalogue FILE] [--passphrase-fd N] encrypt | change | decrypt"),
+    QStringLiteral("[--catalogue FILE | --user-catalogue] [--passphrase-fd N] [--old-backups WHAT]\n"
+                   "       encrypt | change | decrypt | encrypt-backups"),
     QStringLiteral(
         "Encrypts a Sitemora catalogue under a passphrase, changes its passphrase, or removes "
         "its encryption, in place.\n"
@@ -94,15 +95,15 @@ bool HandleOldBackups(const QString& catalogue, OldBackups choice, int fd) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    const QCommandLineOption catalogueOption = CommandLine::CatalogueOption(
-        QStringLiteral("The catalogue to change (default: Sitemora.mdb)."), Catalogue::kFileName);
+    const CommandLine::CatalogueOptions catalogueOptions(QStringLiteral("the catalogue to change"));
+    catalogueOptions.AddTo(parser);
     const QCommandLineOption fdOption = Passphrase::FdOption();
     const QCommandLineOption backupsOption(
         QStringLiteral("old-backups"),
         QStringLiteral("After encrypt: what to do with backups that are not encrypted: encrypt, "
                        "delete or keep (default: ask on the terminal, else keep)."),
         QStringLiteral("WHAT"));
-    parser.addOptions({catalogueOption, fdOption, backupsOption});
+    parser.addOptions({fdOption, backupsOption});
     parser.addPositionalArgument(QStringLiteral("verb"),
                                  QStringLiteral("encrypt, change, decrypt, or encrypt-backups"));
     if (const int status = CommandLine::Parse(parser, kProgram, argc, argv);
@@ -139,7 +140,10 @@ int main(int argc, char** argv) {
     if (!Passphrase::FdFrom(parser, fdOption, &fd, &error))
         return CommandLine::WrongUsage(kProgram, error);
     Passphrase::UseForTool(fd);
-    const QString catalogue = parser.value(catalogueOption);
+    QString catalogue;
+    if (const int status = catalogueOptions.Choose(parser, kProgram, &catalogue);
+        status != CommandLine::kGoOn)
+        return status;
 
     if (word == QLatin1String("encrypt-backups")) {
         // Opens the catalogue once so that its key is known, then deals with the backups.

@@ -7,9 +7,11 @@
 #include "Mergers.h"
 #include "Sqlite.h"
 #include "Transfer.h"
+#include "UserCatalogue.h"
 
 #include <QByteArrayView>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -138,8 +140,9 @@ QString ShellWord(const QString& word) {
 // The closing line: how to undo the merge.
 QString UndoLine(const CommandLine::Program& program, const QString& catalogue,
                  const QString& backup) {
-    const QString where = catalogue == QLatin1String(Catalogue::kFileName)
-                              ? QString()
+    const QString where = catalogue == QLatin1String(Catalogue::kFileName) ? QString()
+                          : catalogue == UserCataloguePath()
+                              ? QStringLiteral("--user-catalogue ")
                               : QStringLiteral("--catalogue %1 ").arg(ShellWord(catalogue));
     return QStringLiteral("%1: backup %2 holds the catalogue as it was before; "
                           "sitemora-backup %3restore %2 undoes the merge")
@@ -175,6 +178,8 @@ void Report(const CommandLine::Program& program, const Summary& summary, const Q
 } // namespace
 
 int Run(const CommandLine::Program& program, const QString& cataloguePath, const QString& input) {
+    if (!QFileInfo::exists(cataloguePath))
+        return CommandLine::ReportFailure(program, CommandLine::NoCatalogue(cataloguePath));
     InputFile file;
     QString error;
     if (!file.Open(input, &error))

@@ -10,10 +10,11 @@ namespace Merge {
 
 // What IN may be, for the program's --help.
 inline constexpr const char* kDescription =
-    "  sitemora-import [--catalogue FILE] --merge IN\n"
+    "  sitemora-import [--catalogue FILE | --user-catalogue] --merge IN\n"
     "                             adds the sites of IN to an existing catalogue\n"
-    "                             (FILE, default Sitemora.mdb here), all at once or\n"
-    "                             not at all. IN is told by its content:\n"
+    "                             (FILE, the desktop menu's, or by default\n"
+    "                             Sitemora.mdb here), all at once or not at all.\n"
+    "                             IN is told by its content:\n"
     "                             - a JSON export of sitemora-export: into an empty\n"
     "                               catalogue it comes back exactly (same numbers),\n"
     "                               into one with sites it is added with new numbers\n"

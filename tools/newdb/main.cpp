@@ -1,7 +1,10 @@
-// sitemora-newdb [FILE]: writes an empty catalogue, never over an existing file.
+// sitemora-newdb [--user-catalogue | FILE]: writes an empty catalogue, never over an
+// existing file.
 #include "Catalogue.h"
 #include "CommandLine.h"
+#include "Failure.h"
 #include "Passphrase.h"
+#include "UserCatalogue.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -9,17 +12,20 @@
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const CommandLine::Program program{
-        QStringLiteral("sitemora-newdb"), QStringLiteral("[--encrypt [--passphrase-fd N]] [FILE]"),
-        QStringLiteral(
-            "Writes an empty Sitemora catalogue to FILE (default: Sitemora.mdb in the "
-            "current directory). An existing file is never overwritten. With --encrypt it is "
-            "encrypted under a passphrase, asked twice on the terminal; a forgotten "
-            "passphrase cannot be recovered.")};
+        QStringLiteral("sitemora-newdb"), QStringLiteral("[--encrypt [--passphrase-fd N]] [--user-catalogue | FILE]"),
+        QStringLiteral("Writes an empty Sitemora catalogue to FILE (default: Sitemora.mdb in the "
+                       "current directory). An existing file is never overwritten. With --encrypt it is "
+                       "encrypted under a passphrase, asked twice on the terminal; a forgotten "
+                       "passphrase cannot be recovered.")};
     QCommandLineParser parser;
+    const QCommandLineOption userCatalogue = CommandLine::UserCatalogueOption(
+        QStringLiteral("write Sitemora.mdb in $XDG_DATA_HOME/sitemora (by default "
+                       "~/.local/share/sitemora), the catalogue the desktop menu starts "
+                       "Sitemora on, creating the folder readable by you alone"));
     const QCommandLineOption encrypt(QStringLiteral("encrypt"),
-                                     QStringLiteral("Encrypt the catalogue under a passphrase."));
+                                     QStringLiteral("encrypt the catalogue under a passphrase"));
     const QCommandLineOption fdOption = Passphrase::FdOption();
-    parser.addOptions({encrypt, fdOption});
+    parser.addOptions({userCatalogue, encrypt, fdOption});
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("the catalogue to write"),
                                  QStringLiteral("[FILE]"));
     if (const int status = CommandLine::Parse(parser, program, argc, argv);
@@ -28,8 +34,16 @@ int main(int argc, char** argv) {
     const QStringList args = parser.positionalArguments();
     if (args.size() > 1)
         return CommandLine::WrongUsage(program, QStringLiteral("too many arguments"));
-    const QString target = args.isEmpty() ? QString::fromLatin1(Catalogue::kFileName) : args[0];
+    const bool user = parser.isSet(userCatalogue);
+    if (user && !args.isEmpty())
+        return CommandLine::WrongUsage(program, QStringLiteral("--user-catalogue takes no FILE"));
+    const QString target = user             ? UserCataloguePath()
+                           : args.isEmpty() ? QString::fromLatin1(Catalogue::kFileName)
+                                            : args[0];
     QString error;
+    if (QString failed; user && !MakeOwnerOnlyPath(UserCatalogueFolder(), &failed))
+        return CommandLine::ReportFailure(
+            program, QStringLiteral("cannot create %1: %2").arg(failed, SystemError()));
     int fd = -1;
     if (!Passphrase::FdFrom(parser, fdOption, &fd, &error))
         return CommandLine::WrongUsage(program, error);
