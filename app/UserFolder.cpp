@@ -21,7 +21,7 @@ bool MakeOwnerOnlyPath(const QString& folder, QString* error) {
     for (const QString& name : QDir(folder).absolutePath().split('/', Qt::SkipEmptyParts)) {
         path += QLatin1Char('/') + name;
         if (::mkdir(QFile::encodeName(path).constData(), 0700) != 0 && errno != EEXIST) {
-            *error = QStringLiteral("cannot create %1: %2").arg(path, SystemError());
+            *error = QStringLiteral("无法创建文件夹 %1：%2").arg(path, SystemError());
             return false;
         }
     }
@@ -47,11 +47,11 @@ bool EnterCatalogueFolder(const QString& folder, QString* error) {
     // catalogue is as good as ours.
     if (!QFileInfo::exists(catalogue) && !Catalogue::CreateEmpty(catalogue, &createError) &&
         !QFileInfo::exists(catalogue)) {
-        *error = QStringLiteral("cannot create %1: %2").arg(catalogue, createError);
+        *error = QStringLiteral("无法创建网站目录文件 %1：%2").arg(catalogue, createError);
         return false;
     }
     if (::chdir(QFile::encodeName(folder).constData()) != 0) {
-        *error = QStringLiteral("cannot enter %1: %2").arg(folder, SystemError());
+        *error = QStringLiteral("无法进入文件夹 %1：%2").arg(folder, SystemError());
         return false;
     }
     return true;
