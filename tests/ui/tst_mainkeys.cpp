@@ -36,7 +36,7 @@ struct Program : ProgramWindows {
     }
 
     // Runs `steps` once `dialog` is the modal window, then closes it if they did not.
-    void WhenModal(QDialog* dialog, std::function<void()> steps) {
+    void WhenModal(QDialog* dialog, const std::function<void()>& steps) {
         auto* timer = new QTimer(dialog);
         timer->setInterval(5);
         QObject::connect(timer, &QTimer::timeout, dialog, [=, tries = 0]() mutable {
