@@ -1,8 +1,10 @@
 #include "StartOptions.h"
 
 #include "CommandLine.h"
+#include "UserFolder.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QStringList>
 
 namespace {
@@ -23,14 +25,16 @@ void AcceptToolkitOptions(QCommandLineParser& parser) {
         accept(name, QString());
 }
 
+const CommandLine::Program kProgram{
+    QStringLiteral("sitemora"), QStringLiteral("[--user-catalogue]"),
+    QStringLiteral("Keeps a private catalogue of websites in Sitemora.mdb in the current "
+                   "directory, which must already exist (sitemora-newdb writes an empty "
+                   "one).")};
+
 } // namespace
 
 int ParseStartOptions(int argc, char** argv, StartOptions* options) {
-    const CommandLine::Program program{
-        QStringLiteral("sitemora"), QStringLiteral("[--user-catalogue]"),
-        QStringLiteral("Keeps a private catalogue of websites in Sitemora.mdb in the current "
-                       "directory, which must already exist (sitemora-newdb writes an empty "
-                       "one).")};
+    const CommandLine::Program& program = kProgram;
     QCommandLineParser parser;
     // Qt's options are spelt with one dash ("-platform offscreen").
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -50,4 +54,15 @@ int ParseStartOptions(int argc, char** argv, StartOptions* options) {
             QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
     options->userCatalogue = parser.isSet(userCatalogue);
     return CommandLine::kGoOn;
+}
+
+void SayHowToMakeCatalogue(const QString& catalogue) {
+    const QString menus =
+        UserCatalogueFolder() + QLatin1Char('/') + QFileInfo(catalogue).fileName();
+    CommandLine::ReportFailure(
+        kProgram, QStringLiteral("there is no catalogue %1; 'sitemora-newdb %2' in %3 writes an "
+                                 "empty one, and 'sitemora --user-catalogue' uses the desktop "
+                                 "menu's, %4")
+                      .arg(catalogue, QFileInfo(catalogue).fileName(),
+                           QFileInfo(catalogue).absolutePath(), menus));
 }

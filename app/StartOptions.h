@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 // What the command line asks of a start of the program.
 struct StartOptions {
     // Work in the user's own catalogue folder instead of the current directory.
@@ -11,3 +13,7 @@ struct StartOptions {
 // in, or the status to exit with at once (0 after --help or --version, 2 after wrong
 // usage). Qt's own options (-platform, -style, ...) are let through for QApplication.
 int ParseStartOptions(int argc, char** argv, StartOptions* options);
+
+// Says on standard error, beside the window's own message, that `catalogue` is missing and
+// how to make one or use the desktop menu's.
+void SayHowToMakeCatalogue(const QString& catalogue);

@@ -11,7 +11,7 @@
 
 bool EnterCatalogueFolder(const QString& folder, QString* error) {
     if (QString failed; !MakeOwnerOnlyPath(folder, &failed)) {
-        *error = QStringLiteral("cannot create %1: %2").arg(failed, SystemError());
+        *error = QStringLiteral("无法创建文件夹 %1：%2").arg(failed, SystemError());
         return false;
     }
     const QString catalogue = QDir(folder).filePath(QString::fromLatin1(Catalogue::kFileName));
@@ -20,11 +20,11 @@ bool EnterCatalogueFolder(const QString& folder, QString* error) {
     // catalogue is as good as ours.
     if (!QFileInfo::exists(catalogue) && !Catalogue::CreateEmpty(catalogue, &createError) &&
         !QFileInfo::exists(catalogue)) {
-        *error = QStringLiteral("cannot create %1: %2").arg(catalogue, createError);
+        *error = QStringLiteral("无法创建网站目录文件 %1：%2").arg(catalogue, createError);
         return false;
     }
     if (::chdir(QFile::encodeName(folder).constData()) != 0) {
-        *error = QStringLiteral("cannot enter %1: %2").arg(folder, SystemError());
+        *error = QStringLiteral("无法进入文件夹 %1：%2").arg(folder, SystemError());
         return false;
     }
     return true;

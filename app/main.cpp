@@ -1,13 +1,17 @@
 // Start-up: the command line, the folder to work in, then the four objects and the loop.
 #include "Appearance.h"
+#include "Catalogue.h"
 #include "CommandLine.h"
 #include "DesktopOpener.h"
+#include "OneWindow.h"
 #include "Session.h"
 #include "StartOptions.h"
 #include "UserFolder.h"
 #include "WidgetDialogs.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 
 int main(int argc, char** argv) {
     StartOptions options;
@@ -28,10 +32,19 @@ int main(int argc, char** argv) {
         dialogs.ErrorReport(folderError);
         return CommandLine::kFailure;
     }
+    const QString catalogue = QDir::current().filePath(QString::fromLatin1(Catalogue::kFileName));
+    // The menu's start is the one people repeat without thinking, and a second window at
+    // the same place looks like the first one not reacting.
+    OneWindow oneWindow(catalogue);
+    if (options.userCatalogue && oneWindow.HandedOver())
+        return 0;
+    if (!QFileInfo::exists(catalogue))
+        SayHowToMakeCatalogue(catalogue);
     // The session's catalogue and its backups are named relative to the folder entered
     // above.
     SystemDesktopOpener desktopOpener;
     Session session(dialogs, desktopOpener);
+    oneWindow.Serve(&session.FormMain());
     session.FormMain().show();
     return app.exec();
 }

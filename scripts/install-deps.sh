@@ -6,8 +6,9 @@ packages=(
     build-essential cmake pkg-config
     qt6-base-dev qt6-svg-dev qt6-translations-l10n
     mdbtools-dev libxml2-dev libxcb1-dev
-    fonts-arphic-gbsn00lp
+    fonts-arphic-gbsn00lp fonts-noto-color-emoji
     desktop-file-utils appstream
+    xvfb openbox wmctrl xdotool x11-utils
 )
 
 missing=()

@@ -15,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 
 namespace {
@@ -184,7 +186,9 @@ void TestStart::unusableFolderIsReportedAndNothingMoves() {
 
     QString error;
     QVERIFY(!EnterCatalogueFolder(UserCatalogueFolder(), &error));
-    QVERIFY2(error.contains(blocker), qPrintable(error));
+    // Said in the window, in the window's language, with the system's reason kept.
+    QVERIFY2(error.startsWith(QStringLiteral("无法创建文件夹 ") + blocker), qPrintable(error));
+    QVERIFY2(error.endsWith(QString::fromLocal8Bit(std::strerror(ENOTDIR))), qPrintable(error));
     QCOMPARE(QDir::currentPath(), before);
     QVERIFY(QDir(before).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
 }

@@ -12,3 +12,10 @@ inline void RealDoubleClick(QWidget* widget, QPoint at) {
     QWidget* top = widget->window();
     QTest::mouseDClick(top->windowHandle(), Qt::LeftButton, {}, widget->mapTo(top, at));
 }
+
+// A click as the window system delivers it, so that a right button also asks for the
+// context menu as a real one does.
+inline void RealClick(QWidget* widget, QPoint at, Qt::MouseButton button = Qt::LeftButton) {
+    QWidget* top = widget->window();
+    QTest::mouseClick(top->windowHandle(), button, {}, widget->mapTo(top, at));
+}

@@ -13,6 +13,7 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <QShowEvent>
+#include <QWindow>
 
 namespace {
 const QString kBreak = QStringLiteral("\r\n\r\n");
@@ -26,13 +27,7 @@ TFormMain::TFormMain(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
                    Qt::WindowCloseButtonHint);
-    FixClientSize(true);
-
-    ui_->Button1->setDefaultAction(ui_->ActionNew);
-    ui_->Button2->setDefaultAction(ui_->ActionDelete);
-    connect(ui_->ActionNew, &QAction::triggered, this, &TFormMain::ActionNewExecute);
-    connect(ui_->ActionDelete, &QAction::triggered, this, &TFormMain::ActionDeleteExecute);
-    ui_->Image1->installEventFilter(this);
+    FixClientSize();
 
     ADOQuery1.setObjectName(QStringLiteral("ADOQuery1"));
     // The list may hold a million sites: only their keys are read when it opens.
@@ -47,6 +42,7 @@ TFormMain::TFormMain(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui
     setFocusProxy(DBGridEh1->View());
     // A screen reader announces the view that takes the focus, not the grid around it.
     DBGridEh1->View()->setAccessibleName(DBGridEh1->accessibleName());
+    SetUpCommands();
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -69,21 +65,17 @@ Dialogs& TFormMain::Messages() const {
     return dataModule_->Messages();
 }
 
-// The window keeps its size unless maximized; maximized, only the list grows taller
-// and the details pane grows both ways, which the layout's fixed column does.
-void TFormMain::FixClientSize(bool fixed) {
-    if (fixed) {
-        setFixedSize(kClientWidth, kClientHeight);
-    } else {
-        setMinimumSize(kClientWidth, kClientHeight);
-        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-    }
-}
-
-void TFormMain::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::WindowStateChange)
-        FixClientSize(!(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)));
-    QWidget::changeEvent(event);
+// The window keeps its size unless maximized. A fixed size (minimum = maximum) would also
+// keep the window manager from offering to maximize, so instead the window may only grow
+// by a step larger than any screen: dragging its border cannot reach that step, and
+// maximizing, which ignores steps, is left to work.
+void TFormMain::FixClientSize() {
+    static constexpr int kNoDragStep = 20000;
+    setMinimumSize(kClientWidth, kClientHeight);
+    resize(kClientWidth, kClientHeight);
+    winId();
+    windowHandle()->setBaseSize(size());
+    windowHandle()->setSizeIncrement(QSize(kNoDragStep, kNoDragStep));
 }
 
 void TFormMain::showEvent(QShowEvent* event) {

@@ -14,6 +14,7 @@ class TFormNote;
 class TFormSearch;
 class TShareDataModule;
 class DataGrid;
+class QMenu;
 class QPlainTextEdit;
 
 // The main window: the site list, the details pane of the selected site, and the
@@ -39,6 +40,13 @@ public:
     void ActionDeleteExecute();
     void DBGridEh1DblClick();
     void Image1Click();
+    void ActionRefreshExecute();
+    void ActionAboutExecute();
+
+    // The list's right-click menu: the commands that act on the list, with their keys.
+    QMenu* ListMenu();
+    // What the "关于" box says: version, licence, and where the catalogue and its backups are.
+    QString AboutText() const;
 
     // What ShowSiteDetails built, with its CR LF line breaks.
     QString DetailsText() const { return details_; }
@@ -49,14 +57,14 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
-    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void FormShow();
     void ADOQuery1AfterScroll();
     void SetDetails(const QString& text);
-    void FixClientSize(bool fixed);
+    void FixClientSize();
+    void SetUpCommands();
     bool HasCurrentSite() const;
     Dialogs& Messages() const;
 
@@ -64,5 +72,6 @@ private:
     TShareDataModule* dataModule_ = nullptr;
     TFormNote* formNote_ = nullptr;
     TFormSearch* formSearch_ = nullptr;
+    QMenu* listMenu_ = nullptr;
     QString details_;
 };
