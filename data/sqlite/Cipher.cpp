@@ -222,8 +222,10 @@ Kind Examine(sqlite3* db, unsigned char salt[kSaltBytes]) {
     if (file->pMethods->xRead(file, head, kSaltBytes, 0) != SQLITE_OK ||
         std::memcmp(head, kPlainHeader, kSaltBytes) == 0)
         return Kind::Plain;
-    // An encrypted file is whole pages; anything else is no catalogue, for SQLite to refuse.
-    if (size < 512 || size % 512 != 0)
+    // An encrypted file is whole pages and begins with a random salt; anything else (a
+    // first page a disk error wiped, say) is no catalogue, for SQLite to refuse as damaged.
+    static constexpr unsigned char kWiped[kSaltBytes] = {};
+    if (size < 512 || size % 512 != 0 || std::memcmp(head, kWiped, kSaltBytes) == 0)
         return Kind::Plain;
     if (salt)
         std::memcpy(salt, head, kSaltBytes);

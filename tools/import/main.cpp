@@ -2,10 +2,10 @@
 // over into a new catalogue file, leaving the old file untouched.
 #include "Catalogue.h"
 #include "CommandLine.h"
-#include "Passphrase.h"
 #include "Import.h"
 #include "LegacyFile.h"
 #include "Merge.h"
+#include "Passphrase.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -93,8 +93,8 @@ bool Encrypt(const QString& path, const Cipher::Secret& passphrase, QString* err
 
 // Converts OLD (`here`, the catalogue the options name, when not named) into NEW, or in
 // place; encrypted under `passphrase` when one is given.
-int ImportLegacy(const CommandLine::Program& program, const QString& here,
-                 const QStringList& args, const Cipher::Secret* passphrase) {
+int ImportLegacy(const CommandLine::Program& program, const QString& here, const QStringList& args,
+                 const Cipher::Secret* passphrase) {
     auto fail = [&program](const QString& message) {
         return CommandLine::ReportFailure(program, message);
     };
@@ -232,5 +232,6 @@ int main(int argc, char** argv) {
         if (QString error; !Passphrase::AskNew(fd, &passphrase, &error))
             return CommandLine::ReportFailure(program, error);
     }
-    return ImportLegacy(program, catalogue, args, parser.isSet(encryptOption) ? &passphrase : nullptr);
+    return ImportLegacy(program, catalogue, args,
+                        parser.isSet(encryptOption) ? &passphrase : nullptr);
 }

@@ -16,8 +16,9 @@ namespace {
 
 const CommandLine::Program kProgram{
     QStringLiteral("sitemora-key"),
-    QStringLiteral("[--catalogue FILE | --user-catalogue] [--passphrase-fd N] [--old-backups WHAT]\n"
-                   "       encrypt | change | decrypt | encrypt-backups"),
+    QStringLiteral(
+        "[--catalogue FILE | --user-catalogue] [--passphrase-fd N] [--old-backups WHAT]\n"
+        "       encrypt | change | decrypt | encrypt-backups"),
     QStringLiteral(
         "Encrypts a Sitemora catalogue under a passphrase, changes its passphrase, or removes "
         "its encryption, in place.\n"

@@ -12,11 +12,13 @@
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const CommandLine::Program program{
-        QStringLiteral("sitemora-newdb"), QStringLiteral("[--encrypt [--passphrase-fd N]] [--user-catalogue | FILE]"),
-        QStringLiteral("Writes an empty Sitemora catalogue to FILE (default: Sitemora.mdb in the "
-                       "current directory). An existing file is never overwritten. With --encrypt it is "
-                       "encrypted under a passphrase, asked twice on the terminal; a forgotten "
-                       "passphrase cannot be recovered.")};
+        QStringLiteral("sitemora-newdb"),
+        QStringLiteral("[--encrypt [--passphrase-fd N]] [--user-catalogue | FILE]"),
+        QStringLiteral(
+            "Writes an empty Sitemora catalogue to FILE (default: Sitemora.mdb in the "
+            "current directory). An existing file is never overwritten. With --encrypt it is "
+            "encrypted under a passphrase, asked twice on the terminal; a forgotten "
+            "passphrase cannot be recovered.")};
     QCommandLineParser parser;
     const QCommandLineOption userCatalogue = CommandLine::UserCatalogueOption(
         QStringLiteral("write Sitemora.mdb in $XDG_DATA_HOME/sitemora (by default "
