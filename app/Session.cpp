@@ -1,11 +1,15 @@
 #include "Session.h"
 
 #include "Catalogue.h"
+#include "CommandLine.h"
+#include "Passphrase.h"
 #include "PassphraseForm.h"
 
 #include <QEvent>
 #include <QFileInfo>
 #include <QTimer>
+
+#include <utility>
 
 Session::Session(Dialogs& dialogs, DesktopOpener& desktopOpener)
     : backup_(QString::fromLatin1(Catalogue::kFileName)), shareDataModule_(dialogs),
@@ -13,7 +17,18 @@ Session::Session(Dialogs& dialogs, DesktopOpener& desktopOpener)
     if (const QString catalogue = QString::fromLatin1(Catalogue::kFileName);
         QFileInfo::exists(catalogue))
         running_.Acquire(CopyLock::PathFor(catalogue));
-    UsePassphraseDialog(&formMain_);
+    Cipher::SetPassphraseSource(
+        [this, dialog = PassphraseDialog(&formMain_)](const QString& path, Cipher::Ask ask,
+                                                      Cipher::Secret* passphrase) {
+            if (passphraseFd_ < 0)
+                return dialog(path, ask, passphrase);
+            QString error;
+            const bool read = Passphrase::AskCurrent(std::exchange(passphraseFd_, -1), QString(),
+                                                     passphrase, &error);
+            if (!read)
+                CommandLine::ReportFailure({QStringLiteral("sitemora"), {}, {}}, error);
+            return read;
+        });
     formMain_.AttachDataModule(&shareDataModule_);
     formMain_.AttachForms(&formNote_, &formSearch_);
     shareDataModule_.ADOConnection1.SetBeforeFirstWrite(
@@ -22,7 +37,7 @@ Session::Session(Dialogs& dialogs, DesktopOpener& desktopOpener)
 }
 
 Session::~Session() {
-    UsePassphraseDialog(nullptr);
+    Cipher::SetPassphraseSource({});
 }
 
 // The copy reads the whole catalogue; begun at once, it would compete with the first

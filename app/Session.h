@@ -22,6 +22,10 @@ public:
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
+    // The first passphrase this run needs is read as one line from `fd` instead of being
+    // asked in the dialog (for scripts); any later one is asked.
+    void ReadFirstPassphraseFrom(int fd) { passphraseFd_ = fd; }
+
     TFormMain& FormMain() { return formMain_; }
     TShareDataModule& ShareDataModule() { return shareDataModule_; }
 
@@ -39,4 +43,5 @@ private:
     TShareDataModule shareDataModule_;
     TFormNote formNote_;
     TFormSearch formSearch_;
+    int passphraseFd_ = -1;
 };

@@ -1,6 +1,7 @@
 #include "StartOptions.h"
 
 #include "CommandLine.h"
+#include "Passphrase.h"
 #include "UserFolder.h"
 
 #include <QCommandLineParser>
@@ -26,7 +27,7 @@ void AcceptToolkitOptions(QCommandLineParser& parser) {
 }
 
 const CommandLine::Program kProgram{
-    QStringLiteral("sitemora"), QStringLiteral("[--user-catalogue]"),
+    QStringLiteral("sitemora"), QStringLiteral("[--user-catalogue] [--passphrase-fd N]"),
     QStringLiteral("Keeps a private catalogue of websites in Sitemora.mdb in the current "
                    "directory, which must already exist (sitemora-newdb writes an empty "
                    "one).")};
@@ -43,7 +44,8 @@ int ParseStartOptions(int argc, char** argv, StartOptions* options) {
                        "~/.local/share/sitemora) instead, creating the folder and an empty "
                        "catalogue, readable by you alone, when they are missing. The desktop "
                        "menu starts the program this way."));
-    parser.addOption(userCatalogue);
+    const QCommandLineOption fdOption = Passphrase::FdOption();
+    parser.addOptions({userCatalogue, fdOption});
     AcceptToolkitOptions(parser);
     if (const int status = CommandLine::Parse(parser, program, argc, argv);
         status != CommandLine::kGoOn)
@@ -53,6 +55,8 @@ int ParseStartOptions(int argc, char** argv, StartOptions* options) {
             program,
             QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
     options->userCatalogue = parser.isSet(userCatalogue);
+    if (QString error; !Passphrase::FdFrom(parser, fdOption, &options->passphraseFd, &error))
+        return CommandLine::WrongUsage(program, error);
     return CommandLine::kGoOn;
 }
 

@@ -6,6 +6,8 @@
 struct StartOptions {
     // Work in the user's own catalogue folder instead of the current directory.
     bool userCatalogue = false;
+    // Where the first passphrase comes from instead of the dialog; -1 for none.
+    int passphraseFd = -1;
 };
 
 // Reads the command line before any window system is reached, so that --help and

@@ -44,6 +44,7 @@ int main(int argc, char** argv) {
     // above.
     SystemDesktopOpener desktopOpener;
     Session session(dialogs, desktopOpener);
+    session.ReadFirstPassphraseFrom(options.passphraseFd);
     oneWindow.Serve(&session.FormMain());
     session.FormMain().show();
     return app.exec();

@@ -52,17 +52,12 @@ bool TFormPassphrase::Ask(const QString& file, bool wrong, Cipher::Secret* passp
     return accepted;
 }
 
-void UsePassphraseDialog(QWidget* parent) {
-    if (!parent) {
-        Cipher::SetPassphraseSource({});
-        return;
-    }
+Cipher::PassphraseSource PassphraseDialog(QWidget* parent) {
     QPointer<QWidget> over(parent);
-    Cipher::SetPassphraseSource(
-        [over](const QString& path, Cipher::Ask ask, Cipher::Secret* passphrase) {
-            if (QThread::currentThread() != qApp->thread())
-                return false;
-            TFormPassphrase dialog(over.data());
-            return dialog.Ask(path, ask == Cipher::Ask::Wrong, passphrase);
-        });
+    return [over](const QString& path, Cipher::Ask ask, Cipher::Secret* passphrase) {
+        if (QThread::currentThread() != qApp->thread())
+            return false;
+        TFormPassphrase dialog(over.data());
+        return dialog.Ask(path, ask == Cipher::Ask::Wrong, passphrase);
+    };
 }

@@ -30,7 +30,6 @@ private:
     QPushButton* cancel_;
 };
 
-// Installs the dialog as the source of passphrases for the catalogues this run opens, over
-// `parent`. Only the thread of the windows asks; an open on another thread without the key
-// fails. Installing null removes it.
-void UsePassphraseDialog(QWidget* parent);
+// The dialog as a source of passphrases, over `parent`. Only the thread of the windows asks;
+// an open on another thread without the key fails.
+Cipher::PassphraseSource PassphraseDialog(QWidget* parent);
