@@ -4,6 +4,7 @@
 #include "BackupErrors.h"
 #include "BackupFolder.h"
 #include "Catalogue.h"
+#include "CopyLock.h"
 #include "Sqlite.h"
 
 #include <QDir>
@@ -170,8 +171,41 @@ bool PutInPlace(sqlite3* from, const QString& catalogue, bool damaged, QString* 
     return true;
 }
 
+// Puts the bytes of the backup at `path` in place of the sound catalogue, which another key
+// opens: SQLite cannot copy pages between files of different keys, and the backup must come
+// back as it was made. Only while no copy of the program has the catalogue open, since the
+// file is replaced, not written into; `counter` is the catalogue's as it was backed up.
+bool ReplaceFile(const QString& path, const QString& catalogue, quint32 counter, QString* error) {
+    const QString copies = CopyLock::PathFor(catalogue);
+    if (CopyLock::AnyRunning(copies))
+        return Fail(error, QStringLiteral("Sitemora is running on %1, and this backup is "
+                                          "encrypted differently: close it first")
+                               .arg(catalogue));
+    Copy::Taken taken;
+    if (Copy::Take(path, catalogue, {}, nullptr, &taken, error) != Copy::Outcome::Copied)
+        return false;
+    Sqlite::Database guard;
+    quint32 now = 0;
+    QString failure;
+    if (guard.Open(catalogue, SQLITE_OPEN_READWRITE, &failure, Sqlite::kBusyTimeoutMs) !=
+            SQLITE_OK ||
+        !Sqlite::Exec(guard.Get(), "BEGIN EXCLUSIVE", &failure) ||
+        !Copy::ChangeCounter(guard.Get(), false, &now, &failure)) {
+    } else if (now != counter) {
+        failure =
+            QStringLiteral("the catalogue changed meanwhile; nothing was replaced, try again");
+    } else if (CopyLock::AnyRunning(copies)) {
+        failure = QStringLiteral("Sitemora was started on %1 meanwhile").arg(catalogue);
+    } else if (Catalogue::PublishReplacing(taken.temp, catalogue, &failure)) {
+        taken.temp.clear(); // it is the catalogue now
+    }
+    Copy::Discard(&taken);
+    return failure.isEmpty() || Fail(error, failure);
+}
+
 // Backs up the sound catalogue as it is, then copies `from` over it.
-bool ReplaceSound(sqlite3* from, const QString& catalogue, QString* savedAs, QString* error) {
+bool ReplaceSound(sqlite3* from, const QString& path, const QString& catalogue, QString* savedAs,
+                  QString* error) {
     Sqlite::Database to;
     QString failure;
     if (!Catalogue::OpenExisting(catalogue, Catalogue::Access::ReadWrite, &to, &failure))
@@ -185,6 +219,10 @@ bool ReplaceSound(sqlite3* from, const QString& catalogue, QString* savedAs, QSt
     first.onlyIfChanged = false;
     if (CopyAndPublish(catalogue, first, true, nothing, savedAs, &failure) != Result::Written)
         return Fail(error, failure + QStringLiteral("; nothing was replaced"));
+    if (!Cipher::SameEncryption(path, catalogue)) {
+        to = Sqlite::Database();
+        return ReplaceFile(path, catalogue, counter, error);
+    }
     return CopyOver(from, to.Get(), counter, error);
 }
 
@@ -282,7 +320,7 @@ bool Restore(const QString& catalogue, const QString& name, int keep, QString* s
             return Fail(error,
                         QStringLiteral("%1: %2; nothing was replaced").arg(catalogue, failure));
         case Health::Sound:
-            ok = ReplaceSound(from, catalogue, savedAs, error);
+            ok = ReplaceSound(from, path, catalogue, savedAs, error);
             if (ok)
                 Folder::Prune(catalogue, keep);
             break;

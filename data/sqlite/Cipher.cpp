@@ -239,6 +239,16 @@ Kind ExamineFile(const QString& path, unsigned char salt[kSaltBytes]) {
     return Examine(db.Get(), salt);
 }
 
+bool SameEncryption(const QString& a, const QString& b) {
+    Salt saltA{};
+    Salt saltB{};
+    const Kind kindA = ExamineFile(a, saltA.data());
+    const Kind kindB = ExamineFile(b, saltB.data());
+    if (kindA == Kind::Encrypted || kindB == Kind::Encrypted)
+        return kindA == kindB && saltA == saltB;
+    return true;
+}
+
 void SetPassphraseSource(PassphraseSource source) {
     const std::lock_guard lock(Ring().mutex);
     Ring().source = std::move(source);

@@ -69,6 +69,10 @@ Kind Examine(sqlite3* db, unsigned char salt[kSaltBytes] = nullptr);
 // The same for a file that is not open.
 Kind ExamineFile(const QString& path, unsigned char salt[kSaltBytes] = nullptr);
 
+// Whether the files at `a` and `b` open with the same key: both plain, or both encrypted
+// with the same salt (a catalogue and the backups made of it since its last key change).
+bool SameEncryption(const QString& a, const QString& b);
+
 // Why a passphrase is being asked for.
 enum class Ask { First, Wrong };
 // Where passphrases come from: the program's dialog, a tool's terminal or descriptor. It

@@ -1,6 +1,7 @@
 // sitemora-backup [--catalogue FILE | --user-catalogue] list | now | restore NAME
 #include "Backup.h"
 #include "Catalogue.h"
+#include "Cipher.h"
 #include "CommandLine.h"
 #include "Passphrase.h"
 
@@ -104,6 +105,20 @@ int main(int argc, char** argv) {
     if (name.contains(QLatin1Char('/')) && QFileInfo(name).absoluteDir() == folder)
         name = QFileInfo(name).fileName();
     QString savedAs;
+    const QString backup = folder.filePath(name);
+    const bool sameKey = !QFileInfo::exists(catalogue) || !QFileInfo::exists(backup) ||
+                         Cipher::SameEncryption(backup, catalogue);
+    if (!sameKey)
+        CommandLine::Print(
+            QStringLiteral("%1 is %2, unlike %3: it comes back as it was made, %4")
+                .arg(name,
+                     Cipher::ExamineFile(backup) == Cipher::Kind::Encrypted
+                         ? QStringLiteral("encrypted under the passphrase it was made with")
+                         : QStringLiteral("not encrypted"),
+                     catalogue,
+                     Cipher::ExamineFile(backup) == Cipher::Kind::Encrypted
+                         ? QStringLiteral("and the catalogue then opens with that passphrase")
+                         : QStringLiteral("and the catalogue is then NOT encrypted")));
     if (!Backup::Restore(catalogue, name, keep, &savedAs, &error))
         return CommandLine::ReportFailure(program, error);
     CommandLine::Print(savedAs.isEmpty()

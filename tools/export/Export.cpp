@@ -132,6 +132,7 @@ int Run(int argc, char** argv) {
 
     Sqlite::Database db;
     QString error;
+    const bool encrypted = Cipher::ExamineFile(cataloguePath) == Cipher::Kind::Encrypted;
     if (!Catalogue::OpenExisting(cataloguePath, Catalogue::Access::ReadOnly, &db, &error))
         return CommandLine::ReportFailure(
             kProgram, QStringLiteral("cannot read %1: %2").arg(cataloguePath, error));
@@ -160,7 +161,15 @@ int Run(int argc, char** argv) {
             QStringLiteral("%1: left out %2 that a browser would not open as a "
                            "page (javascript:, mailto: and the like)")
                 .arg(kProgram.name, CommandLine::Plural(counts.leftOut, "address", "addresses")));
-    if (format->holdsPasswords)
+    if (format->holdsPasswords && encrypted)
+        std::fprintf(stderr, "%s\n",
+                     qPrintable(QStringLiteral("%1: WARNING: %2 is NOT encrypted: it holds the "
+                                               "encrypted catalogue's account names and passwords "
+                                               "in plain text, readable by anyone who can read "
+                                               "the file. It is readable by you only; delete it "
+                                               "when it has served.")
+                                    .arg(kProgram.name, target)));
+    else if (format->holdsPasswords)
         std::fprintf(stderr, "%s\n",
                      qPrintable(QStringLiteral("%1: %2 holds the account names and passwords in "
                                                "plain text; it is readable by you only")
