@@ -203,6 +203,11 @@ Secret FromText(QString* text) {
     return secret;
 }
 
+void ForgetKeys() {
+    const std::lock_guard lock(Ring().mutex);
+    Ring().known.clear();
+}
+
 void SetCostForTesting(Cost cost) {
     const std::lock_guard lock(Ring().mutex);
     Ring().cost = cost;

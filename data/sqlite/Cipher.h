@@ -59,6 +59,8 @@ struct Cost {
 // The cost every catalogue is made with. It is not stored in the file: a catalogue made
 // with another cost would not open.
 inline constexpr Cost kCatalogueCost{2, 128 * 1024, 1};
+// Wipes every key this run knows: the next open of an encrypted file asks again.
+void ForgetKeys();
 // Test programs lower it to keep the suite fast; nothing else may.
 void SetCostForTesting(Cost cost);
 
