@@ -47,12 +47,14 @@ class TestCipher : public QObject {
 
     // An encrypted catalogue with one site, whose key this run has forgotten.
     bool MakeEncrypted() {
-        path_ = dir_.filePath(QStringLiteral("enc-%1.mdb").arg(QDateTime::currentMSecsSinceEpoch()));
+        path_ =
+            dir_.filePath(QStringLiteral("enc-%1.mdb").arg(QDateTime::currentMSecsSinceEpoch()));
         const Cipher::Secret passphrase = SecretOf(kPassphrase);
         Sqlite::Database db;
-        const bool ok = Catalogue::CreateEmpty(path_, nullptr, &passphrase) &&
-                        Catalogue::OpenExisting(path_, Catalogue::Access::ReadWrite, &db, nullptr) &&
-                        AddSite(db.Get());
+        const bool ok =
+            Catalogue::CreateEmpty(path_, nullptr, &passphrase) &&
+            Catalogue::OpenExisting(path_, Catalogue::Access::ReadWrite, &db, nullptr) &&
+            AddSite(db.Get());
         Cipher::ForgetKeys();
         return ok;
     }
@@ -104,8 +106,8 @@ private slots:
         QString error;
         QVERIFY(!Catalogue::OpenExisting(path_, Catalogue::Access::ReadWrite, &db, &error));
         QCOMPARE(error, QString::fromLatin1(Cipher::kWrongPassphrase));
-        QCOMPARE(passphrases.asked, (QList<Cipher::Ask>{Cipher::Ask::First, Cipher::Ask::Wrong,
-                                                         Cipher::Ask::Wrong}));
+        QCOMPARE(passphrases.asked,
+                 (QList<Cipher::Ask>{Cipher::Ask::First, Cipher::Ask::Wrong, Cipher::Ask::Wrong}));
         QCOMPARE(Bytes(path_), before);
 
         passphrases.answers = {"still wrong", kPassphrase};
