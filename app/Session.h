@@ -1,5 +1,6 @@
 #pragma once
 
+#include "IndexKeeper.h"
 #include "MainForm.h"
 #include "NoteForm.h"
 #include "SearchForm.h"
@@ -30,6 +31,8 @@ private:
     // First, so that it goes last: a copy in progress is stopped only when nothing can
     // write to the catalogue any more.
     StartupBackup backup_;
+    // Waits for the backup's copy before it writes; stopped before the backup goes.
+    IndexKeeper indexKeeper_;
     TFormMain formMain_;
     TShareDataModule shareDataModule_;
     TFormNote formNote_;
