@@ -62,6 +62,7 @@ DROP TABLE IF EXISTS find.FindDoc;
 DROP TABLE IF EXISTS find.FindMeta;
 CREATE VIRTUAL TABLE find.FindGrams USING fts5 (body, content = '', detail = none,
   columnsize = 0, tokenize = 'sitemora_grams');
+INSERT INTO find.FindGrams (FindGrams, rank) VALUES ('pgsz', 4050);
 CREATE TABLE find.FindDoc (Site INTEGER PRIMARY KEY, Version INTEGER NOT NULL);
 CREATE TABLE find.FindMeta (Token INTEGER NOT NULL, Generation INTEGER NOT NULL,
   BuiltUpTo INTEGER NOT NULL, Complete INTEGER NOT NULL, Live INTEGER NOT NULL,
@@ -174,14 +175,14 @@ bool Advance(sqlite3* db, const Meta& meta, bool* idle, QString* error) {
     bool ok = true;
     if (!complete) {
         QList<SiteTexts> sites;
-        ok = indexer.Reader().ReadAfter(builtUpTo, kSitesPerStep, &sites, error);
+        ok = indexer.Reader().ReadAfter(builtUpTo, kSitesPerBuildStep, &sites, error);
         for (qsizetype i = 0; ok && i < sites.size(); ++i)
             ok = indexer.Index(sites[i].site, &sites[i], &live, &dead);
         if (ok) {
             // Changes logged for sites this step has just read are in the index now.
             Sqlite::Statement unlog(db, "DELETE FROM main.FindLog WHERE Site > ? AND Site <= ?");
             unlog.BindInteger(1, builtUpTo);
-            complete = sites.size() < kSitesPerStep;
+            complete = sites.size() < kSitesPerBuildStep;
             builtUpTo = complete ? std::numeric_limits<qint32>::max() : sites.last().site;
             unlog.BindInteger(2, builtUpTo);
             ok = unlog.Run();

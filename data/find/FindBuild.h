@@ -20,6 +20,8 @@ enum class Progress {
 // Sites built or changes taken in per step: a step holds off the catalogue's other
 // writers while it runs, so it stays well under a second.
 inline constexpr int kSitesPerStep = 500;
+// While the index is being built from nothing: sites hold fewer changes than paragraphs.
+inline constexpr int kSitesPerBuildStep = 2000;
 
 // On a read-write catalogue connection that Prepare made with `create`: puts the change
 // log and its triggers into the catalogue when they are missing, starts the index afresh

@@ -65,7 +65,10 @@ bool Prepare(sqlite3* db, const QString& catalogue, bool create, QString* error)
     }
     Sqlite::Statement attach(db, "ATTACH DATABASE ? AS find");
     attach.BindText(1, path.toUtf8());
-    if (attach.Run() && (!create || IsAttached(db)))
+    // The index can always be built again, and a damaged one is found and built again at
+    // the next start: it is not worth a wait for the disk at every step.
+    if (attach.Run() && (!create || (IsAttached(db) &&
+                                     Sqlite::Exec(db, "PRAGMA find.synchronous = OFF", nullptr))))
         return true;
     QString why = Sqlite::LastError(db);
     if (IsAttached(db))
@@ -100,8 +103,11 @@ QByteArray MatchExpression(const QList<QByteArray>& words) {
             terms << Quoted(word);
             continue;
         }
+        // Every run of three: the more of them, the fewer lists FTS5 has to read through,
+        // since it skips along the rarest.
         for (qsizetype i = 0; i + 3 <= characters.size(); ++i) {
-            const QByteArray term = Quoted(characters[i] + characters[i + 1] + characters[i + 2]);
+            const QByteArray term =
+                Quoted(characters[i] + characters[i + 1] + characters[i + 2]);
             if (!terms.contains(term))
                 terms << term;
         }

@@ -189,8 +189,20 @@ void FindTest::CompareRandomQueries(int count, bool expectIndex) {
 
 void FindTest::FindsWhatAScanFinds() {
     // More sites than one build step takes, so that a build resumes where it stopped.
-    Fill(Find::kSitesPerStep + 40);
+    Fill(Find::kSitesPerBuildStep + 40);
     CompareRandomQueries(60, false);
+    {
+        // A build cut short after its first sites, as by closing the program: half an
+        // index is never used, and the next build goes on from there.
+        Sqlite::Database db;
+        QString error;
+        QVERIFY(Catalogue::OpenExisting(catalogue_->Path(), Catalogue::Access::ReadWrite, &db,
+                                        &error));
+        QVERIFY(Find::Prepare(db.Get(), catalogue_->Path(), true, &error));
+        QCOMPARE(Find::BuildStep(db.Get(), &error), Find::Progress::Worked);
+        QCOMPARE(Find::BuildStep(db.Get(), &error), Find::Progress::Worked);
+    }
+    CompareRandomQueries(20, false);
     Build();
     CompareRandomQueries(150, true);
 }
