@@ -13,7 +13,7 @@ namespace {
 // Index hits per page: enough for the first screen of results at once.
 constexpr int kHitsPerPage = 200;
 // Sites read per page without the index.
-constexpr int kSitesPerScan = 500;
+constexpr int kSitesPerScan = 250;
 
 } // namespace
 
@@ -24,7 +24,7 @@ Finder::Finder(sqlite3* db, const QString& query)
 
 bool Finder::Next(int wanted, QList<Result>* results, QString* error) {
     const qsizetype target = results->size() + wanted;
-    while (!atEnd_ && results->size() < target) {
+    while (!atEnd_ && results->size() < target && !(stop_ && stop_())) {
         Sqlite::Transaction reading(db_);
         if (!reading.Begin(error))
             return false;

@@ -6,6 +6,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 struct sqlite3;
 
 namespace Find {
@@ -20,6 +22,9 @@ namespace Find {
 class Finder {
 public:
     Finder(sqlite3* db, const QString& query);
+
+    // Asked between pages: when it says yes, Next returns with what it has found so far.
+    void SetStop(std::function<bool()> stop) { stop_ = std::move(stop); }
 
     // Appends the next results; at least `wanted` of them unless the end comes first.
     bool Next(int wanted, QList<Result>* results, QString* error);
@@ -37,6 +42,7 @@ private:
     sqlite3* db_;
     QList<QByteArray> words_;
     SiteReader reader_;
+    std::function<bool()> stop_;
     qint64 after_ = 0;
     bool atEnd_ = false;
     bool scanned_ = false;

@@ -196,8 +196,8 @@ void FindTest::FindsWhatAScanFinds() {
         // index is never used, and the next build goes on from there.
         Sqlite::Database db;
         QString error;
-        QVERIFY(Catalogue::OpenExisting(catalogue_->Path(), Catalogue::Access::ReadWrite, &db,
-                                        &error));
+        QVERIFY(
+            Catalogue::OpenExisting(catalogue_->Path(), Catalogue::Access::ReadWrite, &db, &error));
         QVERIFY(Find::Prepare(db.Get(), catalogue_->Path(), true, &error));
         QCOMPARE(Find::BuildStep(db.Get(), &error), Find::Progress::Worked);
         QCOMPARE(Find::BuildStep(db.Get(), &error), Find::Progress::Worked);

@@ -6,9 +6,9 @@
 
 namespace {
 
-// The first page: what fills the window at once.
-constexpr int kFirstResults = 200;
-constexpr int kLaterResults = 1000;
+// What fills the window at once; later pages are no bigger, so that a find superseded by
+// the next key stops soon.
+constexpr int kResultsPerPage = 200;
 
 } // namespace
 
@@ -56,28 +56,33 @@ void FindWorker::Run() {
 }
 
 void FindWorker::Search(int ticket, const QString& query) {
-    // A connection of its own for each find: it attaches the index as it is now, which
-    // the keeper may have made or made anew since the last find.
-    Sqlite::Database db;
+    // The connection is kept from one find to the next, with its cache and the index's
+    // structure read; after a find that had to scan it is opened again, so that it
+    // attaches the index as it is now, which the keeper may have made or made anew.
     QString error;
-    if (!Catalogue::OpenExisting(catalogue_, Catalogue::Access::ReadOnly, &db, &error) ||
-        !Find::Prepare(db.Get(), catalogue_, false, &error)) {
-        emit Finished(ticket, 0, error);
-        return;
+    if (!db_ || scanned_) {
+        db_ = Sqlite::Database();
+        if (!Catalogue::OpenExisting(catalogue_, Catalogue::Access::ReadOnly, &db_, &error) ||
+            !Find::Prepare(db_.Get(), catalogue_, false, &error)) {
+            db_ = Sqlite::Database();
+            emit Finished(ticket, 0, error);
+            return;
+        }
     }
+    sqlite3* db = db_.Get();
     bool scanning = false;
     {
         // Said before the first page, which takes long when it has to read every site.
-        Sqlite::Transaction reading(db.Get());
-        scanning = !reading.Begin(nullptr) || !Find::IndexUsable(db.Get());
+        Sqlite::Transaction reading(db);
+        scanning = !reading.Begin(nullptr) || !Find::IndexUsable(db);
     }
     emit Scanning(ticket, scanning);
-    Find::Finder finder(db.Get(), query);
+    Find::Finder finder(db, query);
+    finder.SetStop([this, ticket] { return Superseded(ticket); });
     qint64 count = 0;
-    int wanted = kFirstResults;
     while (!finder.AtEnd() && !Superseded(ticket)) {
         QList<Find::Result> results;
-        if (!finder.Next(wanted, &results, &error)) {
+        if (!finder.Next(kResultsPerPage, &results, &error)) {
             emit Finished(ticket, count, error);
             return;
         }
@@ -86,8 +91,8 @@ void FindWorker::Search(int ticket, const QString& query) {
         count += results.size();
         if (!results.isEmpty())
             emit Found(ticket, results);
-        wanted = kLaterResults;
     }
+    scanned_ = finder.Scanned();
     if (finder.IndexFailed())
         emit IndexFailed();
     if (!Superseded(ticket))

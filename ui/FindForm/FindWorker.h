@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FindText.h"
+#include "Sqlite.h"
 
 #include <QList>
 #include <QObject>
@@ -40,6 +41,9 @@ private:
     bool Superseded(int ticket) const { return latest_.load() != ticket || stop_.load(); }
 
     QString catalogue_;
+    // Used on the worker's thread only.
+    Sqlite::Database db_;
+    bool scanned_ = false;
     std::thread thread_;
     std::mutex mutex_;
     std::condition_variable asked_;
