@@ -125,7 +125,9 @@ public:
         version_.BindInteger(1, site);
         const bool had = version_.Next();
         const qint64 version = had ? version_.Integer(0) + 1 : 0;
-        if (version_.Failed())
+        const bool failed = version_.Failed();
+        version_.Reset();
+        if (failed)
             return false;
         if (had) {
             ++*dead;

@@ -14,7 +14,7 @@ namespace Find {
 namespace {
 
 // Runs longer than this are never asked for: a longer word is asked for as its runs of three.
-constexpr int kLongestRun = 3;
+constexpr size_t kLongestRun = 3;
 
 // One instance serves every index table; it holds nothing.
 int Create(void*, const char**, int, Fts5Tokenizer** tokenizer) {
@@ -47,11 +47,11 @@ int Tokenize(Fts5Tokenizer*, void* context, int flags, const char* text, int byt
         at += CharacterBytes(static_cast<unsigned char>(folded[static_cast<size_t>(at)]));
     }
     starts.push_back(bytes);
-    const int characters = static_cast<int>(starts.size()) - 1;
-    for (int i = 0; i < characters; ++i) {
-        for (int run = 1; run <= kLongestRun && i + run <= characters; ++run) {
-            const int from = starts[static_cast<size_t>(i)];
-            const int to = std::min(starts[static_cast<size_t>(i + run)], bytes);
+    const size_t characters = starts.size() - 1;
+    for (size_t i = 0; i < characters; ++i) {
+        for (size_t run = 1; run <= kLongestRun && i + run <= characters; ++run) {
+            const int from = starts[i];
+            const int to = std::min(starts[i + run], bytes);
             if (const int rc = token(context, 0, folded.data() + from, to - from, from, to);
                 rc != SQLITE_OK)
                 return rc;

@@ -64,6 +64,8 @@ TFormFind::TFormFind(const QString& catalogue, QWidget* parent)
     ListView1 = ui_->ListView1;
     Label2 = ui_->Label2;
     setAttribute(Qt::WA_DeleteOnClose, false);
+    ListView1->setHeaderLabels(
+        {QStringLiteral("网站名称"), QStringLiteral("位置"), QStringLiteral("内容")});
     ListView1->setItemDelegateForColumn(kExcerptColumn, new ExcerptDelegate(ListView1));
     ListView1->header()->resizeSection(0, 130);
     ListView1->header()->resizeSection(1, 80);
