@@ -115,7 +115,10 @@ double OnScreenMs(const QString& catalogue, const QString& query) {
     QEventLoop loop;
     QObject::connect(form.ListView1->model(), &QAbstractItemModel::rowsInserted, &loop,
                      &QEventLoop::quit);
-    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    limit.start(10000);
     QElapsedTimer clock;
     clock.start();
     QTest::sendKeyEvent(QTest::Click, form.Edit1, Qt::Key_unknown, query.right(1), Qt::NoModifier);
