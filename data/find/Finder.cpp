@@ -12,6 +12,7 @@ namespace {
 
 // Index hits per page: enough for the first screen of results at once.
 constexpr int kHitsPerPage = 200;
+constexpr int kFewestHits = 32;
 // Sites read per page without the index.
 constexpr int kSitesPerScan = 250;
 
@@ -30,7 +31,11 @@ bool Finder::Next(int wanted, QList<Result>* results, QString* error) {
             return false;
         QList<qint64> candidates;
         const bool indexed = !indexFailed_ && IndexUsable(db_);
-        if (indexed && IndexPage(&candidates, nullptr)) {
+        // Fewer hits per page when fewer results are wanted, so that a first screenful
+        // comes before a whole page is checked.
+        const int hits = static_cast<int>(
+            std::clamp<qsizetype>(target - results->size(), kFewestHits, kHitsPerPage));
+        if (indexed && IndexPage(hits, &candidates, nullptr)) {
             if (!Check(candidates, results, error))
                 return false;
         } else {
@@ -42,12 +47,12 @@ bool Finder::Next(int wanted, QList<Result>* results, QString* error) {
     return true;
 }
 
-bool Finder::IndexPage(QList<qint64>* candidates, QString* error) {
+bool Finder::IndexPage(int limit, QList<qint64>* candidates, QString* error) {
     QList<qint64> changed;
     QList<qint64> hits;
     bool exhausted = false;
     if (!ChangedSites(db_, after_, &changed, error) ||
-        !IndexCandidates(db_, words_, after_, kHitsPerPage, &hits, &exhausted, error))
+        !IndexCandidates(db_, words_, after_, limit, &hits, &exhausted, error))
         return false;
     // The index speaks for the sites up to its last hit; a changed site is read instead.
     const qint64 upTo = exhausted ? std::numeric_limits<qint64>::max() : hits.last();

@@ -35,7 +35,7 @@ public:
     bool IndexFailed() const { return indexFailed_; }
 
 private:
-    bool IndexPage(QList<qint64>* candidates, QString* error);
+    bool IndexPage(int limit, QList<qint64>* candidates, QString* error);
     bool ScanPage(QList<Result>* results, QString* error);
     bool Check(const QList<qint64>& candidates, QList<Result>* results, QString* error);
 

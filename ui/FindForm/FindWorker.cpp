@@ -6,8 +6,9 @@
 
 namespace {
 
-// What fills the window at once; later pages are no bigger, so that a find superseded by
-// the next key stops soon.
+// A screenful first, at once; later pages are not much bigger, so that a find superseded
+// by the next key stops soon.
+constexpr int kFirstResults = 30;
 constexpr int kResultsPerPage = 200;
 
 } // namespace
@@ -80,14 +81,16 @@ void FindWorker::Search(int ticket, const QString& query) {
     Find::Finder finder(db, query);
     finder.SetStop([this, ticket] { return Superseded(ticket); });
     qint64 count = 0;
+    int wanted = kFirstResults;
     while (!finder.AtEnd() && !Superseded(ticket)) {
         QList<Find::Result> results;
-        if (!finder.Next(kResultsPerPage, &results, &error)) {
+        if (!finder.Next(wanted, &results, &error)) {
             emit Finished(ticket, count, error);
             return;
         }
         if (finder.Scanned() != scanning)
             emit Scanning(ticket, scanning = finder.Scanned());
+        wanted = kResultsPerPage;
         count += results.size();
         if (!results.isEmpty())
             emit Found(ticket, results);
