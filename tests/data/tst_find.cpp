@@ -22,6 +22,7 @@ private slots:
     void FindsWhatAScanFinds();
     void FindsAnotherConnectionsChangeAtOnce();
     void DamagedOrMissingIndexStillAnswersRight();
+    void TriggersLeaveTheStatementsAsTheyWere();
 
 private:
     static QString Fold(QString text);
@@ -253,6 +254,32 @@ void FindTest::DamagedOrMissingIndexStillAnswersRight() {
     CompareRandomQueries(30, true);
     QVERIFY(QFile::remove(index));
     CompareRandomQueries(30, false);
+}
+
+void FindTest::TriggersLeaveTheStatementsAsTheyWere() {
+    Fill(3);
+    Build();
+    // Whatever conflict policy a writer asks for, a site logged twice never fails it, and
+    // the key and the count of changed rows it reads back are its own row's.
+    const char* const writes[] = {
+        "INSERT OR ABORT INTO Content (ContentWeb, ContentTxt) VALUES (1, 'a')",
+        "INSERT OR FAIL INTO Content (ContentWeb, ContentTxt) VALUES (1, 'b')",
+        "INSERT OR ROLLBACK INTO Content (ContentWeb, ContentTxt) VALUES (1, 'c')",
+        "INSERT OR REPLACE INTO Web (WebIndex, WebName) VALUES (1, 'd')",
+        "UPDATE OR ABORT Web SET WebName = 'e' WHERE WebIndex = 1",
+    };
+    for (const char* write : writes) {
+        QVERIFY2(Exec(write), write);
+        QCOMPARE(sqlite3_changes(other_.Get()), 1);
+    }
+    const qint64 key = Insert("INSERT INTO Web (WebName) VALUES ('f')", {});
+    QCOMPARE(key, qint64(4));
+    const qint64 paragraph =
+        Insert("INSERT INTO Content (ContentWeb, ContentTxt) VALUES (?, 'g')", {key});
+    Sqlite::Statement last(other_.Get(), "SELECT max(ContentIndex) FROM Content");
+    QVERIFY(last.Next());
+    QCOMPARE(paragraph, last.Integer(0));
+    QCOMPARE(Found(QStringLiteral("e")).contains(1), true);
 }
 
 QTEST_GUILESS_MAIN(FindTest)
