@@ -12,8 +12,11 @@
 #include <utility>
 
 Session::Session(Dialogs& dialogs, DesktopOpener& desktopOpener)
-    : backup_(QString::fromLatin1(Catalogue::kFileName)), shareDataModule_(dialogs),
-      formNote_(&shareDataModule_, &formMain_, &desktopOpener), formSearch_(&formMain_) {
+    : backup_(QString::fromLatin1(Catalogue::kFileName)),
+      indexKeeper_(QString::fromLatin1(Catalogue::kFileName),
+                   [this](int waitMs) { return backup_.WaitForCopy(waitMs); }),
+      shareDataModule_(dialogs), formNote_(&shareDataModule_, &formMain_, &desktopOpener),
+      formSearch_(&formMain_) {
     if (const QString catalogue = QString::fromLatin1(Catalogue::kFileName);
         QFileInfo::exists(catalogue))
         running_.Acquire(CopyLock::PathFor(catalogue));
@@ -31,6 +34,7 @@ Session::Session(Dialogs& dialogs, DesktopOpener& desktopOpener)
         });
     formMain_.AttachDataModule(&shareDataModule_);
     formMain_.AttachForms(&formNote_, &formSearch_);
+    formMain_.AttachIndexKeeper(&indexKeeper_);
     shareDataModule_.ADOConnection1.SetBeforeFirstWrite(
         [this](int waitMs) { return backup_.WaitForCopy(waitMs); });
     formMain_.installEventFilter(this);
@@ -48,8 +52,10 @@ bool Session::eventFilter(QObject* watched, QEvent* event) {
     if (watched == &formMain_ && event->type() == QEvent::Paint) {
         formMain_.removeEventFilter(this);
         QTimer::singleShot(0, this, [this] {
-            if (shareDataModule_.ADOConnection1.Connected())
+            if (shareDataModule_.ADOConnection1.Connected()) {
                 backup_.Start();
+                indexKeeper_.Start();
+            }
         });
     }
     return QObject::eventFilter(watched, event);

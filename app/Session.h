@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CopyLock.h"
+#include "IndexKeeper.h"
 #include "MainForm.h"
 #include "NoteForm.h"
 #include "SearchForm.h"
@@ -39,6 +40,8 @@ private:
     // Marks this run as a copy of the program on the catalogue from the start, so that a tool
     // that must have the file alone (changing its encryption) can tell.
     CopyLock running_;
+    // Waits for the backup's copy before it writes; stopped before the backup goes.
+    IndexKeeper indexKeeper_;
     TFormMain formMain_;
     TShareDataModule shareDataModule_;
     TFormNote formNote_;

@@ -19,9 +19,8 @@ constexpr std::array<unsigned char, 256> MakeFoldTable() {
 
 constexpr std::array<unsigned char, 256> kFold = MakeFoldTable();
 
-// Byte offset of the first folded occurrence of needle in haystack, or -1.
-std::ptrdiff_t FindFolded(const unsigned char* haystack, std::size_t haystackSize,
-                          const unsigned char* needle, std::size_t needleSize) {
+std::ptrdiff_t FindBytes(const unsigned char* haystack, std::size_t haystackSize,
+                         const unsigned char* needle, std::size_t needleSize) {
     if (needleSize > haystackSize)
         return -1;
     const unsigned char first = kFold[needle[0]];
@@ -62,13 +61,20 @@ void InStr(sqlite3_context* context, int /*argc*/, sqlite3_value** argv) {
         sqlite3_result_int64(context, 1);
         return;
     }
-    const std::ptrdiff_t at = FindFolded(haystack, static_cast<std::size_t>(haystackSize), needle,
-                                         static_cast<std::size_t>(needleSize));
+    const std::ptrdiff_t at = FindBytes(haystack, static_cast<std::size_t>(haystackSize), needle,
+                                        static_cast<std::size_t>(needleSize));
     sqlite3_result_int64(context,
                          at < 0 ? 0 : CharactersBefore(haystack, static_cast<std::size_t>(at)) + 1);
 }
 
 } // namespace
+
+std::ptrdiff_t FindFolded(std::string_view haystack, std::string_view needle) {
+    if (needle.empty())
+        return 0;
+    return FindBytes(reinterpret_cast<const unsigned char*>(haystack.data()), haystack.size(),
+                     reinterpret_cast<const unsigned char*>(needle.data()), needle.size());
+}
 
 int RegisterMatching(sqlite3* db) {
     // SQLite looks function names up regardless of case, so this also replaces instr.

@@ -46,6 +46,7 @@ TFormMain::TFormMain(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+    SetUpFind();
 }
 
 TFormMain::~TFormMain() = default;

@@ -16,6 +16,9 @@ class TShareDataModule;
 class DataGrid;
 class QMenu;
 class QPlainTextEdit;
+class QMenu;
+class TFormFind;
+class IndexKeeper;
 
 // The main window: the site list, the details pane of the selected site, and the
 // commands that add, edit and delete sites.
@@ -48,6 +51,16 @@ public:
     // What the "关于" box says: version, licence, and where the catalogue and its backups are.
     QString AboutText() const;
 
+    // The find window (Ctrl+F, and an entry of the list's context menu), and the keeper of
+    // the index it reads, which it wakes when a find cannot read the index.
+    void AttachIndexKeeper(IndexKeeper* keeper) { indexKeeper_ = keeper; }
+    void ShowFindForm();
+    void AddFindEntry(QMenu* menu);
+    TFormFind* FormFind() const { return formFind_; }
+    // Makes `site` the current row of the list, reopening it (without the filter when the
+    // filter hides the site) when it is not there.
+    void ShowSite(qint64 site);
+
     // What ShowSiteDetails built, with its CR LF line breaks.
     QString DetailsText() const { return details_; }
 
@@ -61,6 +74,7 @@ protected:
 
 private:
     void FormShow();
+    void SetUpFind();
     void ADOQuery1AfterScroll();
     void SetDetails(const QString& text);
     void FixClientSize();
@@ -74,4 +88,6 @@ private:
     TFormSearch* formSearch_ = nullptr;
     QMenu* listMenu_ = nullptr;
     QString details_;
+    TFormFind* formFind_ = nullptr;
+    IndexKeeper* indexKeeper_ = nullptr;
 };

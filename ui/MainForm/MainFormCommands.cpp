@@ -36,6 +36,7 @@ QMenu* TFormMain::ListMenu() {
         listMenu_->setObjectName(QStringLiteral("ListMenu"));
         listMenu_->addAction(ui_->ActionDelete);
         listMenu_->addAction(ui_->ActionSearch);
+        AddFindEntry(listMenu_);
         listMenu_->addAction(ui_->ActionRefresh);
         listMenu_->addSeparator();
         listMenu_->addAction(ui_->ActionAbout);
