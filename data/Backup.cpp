@@ -5,6 +5,7 @@
 #include "BackupFolder.h"
 #include "Catalogue.h"
 #include "CopyLock.h"
+#include "FindIndex.h"
 #include "Sqlite.h"
 
 #include <QDir>
@@ -198,6 +199,7 @@ bool ReplaceFile(const QString& path, const QString& catalogue, quint32 counter,
         failure = QStringLiteral("Sitemora was started on %1 meanwhile").arg(catalogue);
     } else if (Catalogue::PublishReplacing(taken.temp, catalogue, &failure)) {
         taken.temp.clear(); // it is the catalogue now
+        Find::RemoveIndex(catalogue);
     }
     Copy::Discard(&taken);
     return failure.isEmpty() || Fail(error, failure);

@@ -138,4 +138,10 @@ bool IndexCandidates(sqlite3* db, const QList<QByteArray>& words, qint64 after, 
     return hits.IsValid() && !hits.Failed() ? true : Fail(db, error);
 }
 
+void RemoveIndex(const QString& catalogue) {
+    const QString index = IndexPath(catalogue);
+    QFile::remove(index + QStringLiteral("-journal"));
+    QFile::remove(index);
+}
+
 } // namespace Find

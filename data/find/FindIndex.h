@@ -25,6 +25,10 @@ inline constexpr int kVersionBits = 24;
 
 // The index file of the catalogue at `catalogue`.
 QString IndexPath(const QString& catalogue);
+// Removes the index of `catalogue` and its journal: for when the catalogue's key changes,
+// since the index is enciphered with the catalogue's key (or is plain with it), and a
+// plain index beside an encrypted catalogue would give its texts away. It is built again.
+void RemoveIndex(const QString& catalogue);
 
 // Makes a catalogue connection ready to find: the index's tokenizer, and the index attached
 // when its file is there. With `create` a missing index file is made first, owner-only.

@@ -4,6 +4,7 @@
 #include "Sqlite.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <sqlite3.h>
 
@@ -238,6 +239,9 @@ Kind Examine(sqlite3* db, unsigned char salt[kSaltBytes]) {
 }
 
 Kind ExamineFile(const QString& path, unsigned char salt[kSaltBytes]) {
+    // A FIFO would block the open for ever; anything but a regular file is no catalogue.
+    if (!QFileInfo(path).isFile())
+        return Kind::Plain;
     Sqlite::Database db;
     if (db.OpenUnkeyed(path, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
         return Kind::Plain;

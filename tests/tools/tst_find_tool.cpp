@@ -52,7 +52,8 @@ void FindToolTest::PrintsTheSitesAndExitsLikeGrep() {
     outcome = RunTool(catalogue.Dir(), {QStringLiteral("--catalogue"), QStringLiteral("none.mdb"),
                                         QStringLiteral("x")});
     QCOMPARE(outcome.code, 2);
-    QVERIFY(outcome.err.startsWith(QStringLiteral("sitemora-find: cannot read none.mdb")));
+    QVERIFY(outcome.err.startsWith(QStringLiteral("sitemora-find: ")));
+    QVERIFY(outcome.err.contains(QStringLiteral("none.mdb")));
 }
 
 void FindToolTest::ReadsTheIndexAndTheLatestChangesWithoutWriting() {

@@ -175,7 +175,8 @@ void TestMainKeys::menuShowsTheKeysAndNothingThatEdits() {
     for (QAction* a : p.main.ListMenu()->actions())
         if (!a->isSeparator())
             shown << a->text() + QLatin1Char(' ') + a->shortcut().toString();
-    QCOMPARE(shown, (QStringList{"删除记录 Del", "搜索… Ctrl+Shift+F", "刷新列表 F5", "关于 F1"}));
+    QCOMPARE(shown, (QStringList{"删除记录 Del", "搜索… Ctrl+Shift+F", "查找… Ctrl+F",
+                                 "刷新列表 F5", "关于 F1"}));
     // Even on an empty list, a right-click opens the menu and nothing else.
     RealClick(p.View()->viewport(), QPoint(5, 5), Qt::RightButton);
     QTRY_VERIFY(p.main.ListMenu()->isVisible());

@@ -4,7 +4,9 @@
 #include "CommandLine.h"
 #include "Finder.h"
 #include "FindIndex.h"
+#include "Passphrase.h"
 
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringList>
@@ -54,12 +56,12 @@ void PrintResult(const Find::Result& result, bool json) {
 
 int Run(int argc, char** argv) {
     QCommandLineParser parser;
-    const QCommandLineOption catalogueOption = CommandLine::CatalogueOption(
-        QStringLiteral("the catalogue to read (default: Sitemora.mdb in the current directory)"),
-        Catalogue::kFileName);
+    const CommandLine::CatalogueOptions catalogueOptions(QStringLiteral("the catalogue to read"));
+    catalogueOptions.AddTo(parser);
     const QCommandLineOption jsonOption(QStringLiteral("json"),
                                         QStringLiteral("one JSON object per line, for scripts"));
-    parser.addOptions({catalogueOption, jsonOption});
+    const QCommandLineOption fdOption = Passphrase::FdOption();
+    parser.addOptions({jsonOption, fdOption});
     parser.addPositionalArgument(QStringLiteral("TEXT"),
                                  QStringLiteral("what to find; several must all occur"),
                                  QStringLiteral("TEXT..."));
@@ -69,7 +71,15 @@ int Run(int argc, char** argv) {
     const QString query = parser.positionalArguments().join(QLatin1Char(' '));
     if (query.trimmed().isEmpty())
         return CommandLine::WrongUsage(kProgram, QStringLiteral("give the TEXT to find"));
-    const QString path = parser.value(catalogueOption);
+    if (QString error; !Passphrase::UseForTool(parser, fdOption, &error))
+        return CommandLine::WrongUsage(kProgram, error);
+    QString path;
+    if (catalogueOptions.Choose(parser, kProgram, &path) != CommandLine::kGoOn)
+        return kTrouble;
+    if (!QFileInfo::exists(path)) {
+        CommandLine::ReportFailure(kProgram, CommandLine::NoCatalogue(path));
+        return kTrouble;
+    }
     Sqlite::Database db;
     QString error;
     if (!Catalogue::OpenExisting(path, Catalogue::Access::ReadOnly, &db, &error) ||

@@ -4,6 +4,7 @@
 #include "Catalogue.h"
 #include "CopyLock.h"
 #include "Failure.h"
+#include "FindIndex.h"
 #include "Sqlite.h"
 
 #include <QDir>
@@ -75,7 +76,7 @@ bool File(const QString& path, const QString& copies, Verb verb,
         return Fail(error, QStringLiteral("%1 is not encrypted").arg(path));
     RemoveLeftovers(path);
     // Asked once the copy is open, so that the current passphrase comes first.
-    return InPlace(
+    const bool done = InPlace(
         path, copies,
         [&](sqlite3* db, QString* failure) {
             if (verb == Verb::Decrypt)
@@ -84,6 +85,9 @@ bool File(const QString& path, const QString& copies, Verb verb,
             return newPassphrase(&passphrase, failure) && Cipher::Rekey(db, &passphrase, failure);
         },
         error);
+    if (done)
+        Find::RemoveIndex(path);
+    return done;
 }
 
 bool LikeCatalogue(const QString& path, const QString& model, QString* error) {

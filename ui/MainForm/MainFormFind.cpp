@@ -18,7 +18,7 @@ void TFormMain::SetUpFind() {
 }
 
 void TFormMain::AddFindEntry(QMenu* menu) {
-    QAction* find = menu->addAction(QStringLiteral("查找(&F)…"), this, &TFormMain::ShowFindForm);
+    QAction* find = menu->addAction(QStringLiteral("查找…"), this, &TFormMain::ShowFindForm);
     find->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
 }
 
