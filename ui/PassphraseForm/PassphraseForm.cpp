@@ -37,6 +37,10 @@ TFormPassphrase::TFormPassphrase(QWidget* parent)
     connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
 }
 
+QString TFormPassphrase::Prompt() const {
+    return label_->text();
+}
+
 bool TFormPassphrase::Ask(const QString& file, bool wrong, Cipher::Secret* passphrase) {
     const QString name = QFileInfo(file).fileName();
     label_->setText(wrong ? QStringLiteral("密码错误，请重新输入 %1 的密码：").arg(name)

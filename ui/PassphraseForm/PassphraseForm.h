@@ -11,6 +11,8 @@ class QPushButton;
 // Asks for the passphrase of an encrypted catalogue before the list opens: a password box,
 // "确定" and "取消", in the style of the search dialog.
 class TFormPassphrase : public QDialog {
+    Q_OBJECT
+
 public:
     explicit TFormPassphrase(QWidget* parent = nullptr);
 
@@ -19,6 +21,7 @@ public:
     // its text overwritten either way.
     bool Ask(const QString& file, bool wrong, Cipher::Secret* passphrase);
 
+    QString Prompt() const;
     QLineEdit* Edit() const { return edit_; }
     QPushButton* OkButton() const { return ok_; }
     QPushButton* CancelButton() const { return cancel_; }
