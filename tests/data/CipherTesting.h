@@ -45,6 +45,12 @@ inline QByteArray Bytes(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// Puts `bytes` in place of the file's contents, as a disk that damaged it would.
+inline bool Overwrite(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 // The secrets found in the file at `path`, as bytes: none should be.
 inline QStringList PlainTextIn(const QString& path, const QList<QByteArray>& secrets) {
     const QByteArray bytes = Bytes(path);

@@ -129,10 +129,7 @@ private slots:
         for (qsizetype offset : {qsizetype(pageSize + 700), sound.size() - 2000}) {
             QByteArray damaged = sound;
             damaged[offset] = char(damaged[offset] ^ 0x01);
-            QFile file(path_);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(damaged);
-            file.close();
+            QVERIFY(Overwrite(path_, damaged));
             passphrases.answers = {kPassphrase};
             Cipher::ForgetKeys();
             Sqlite::Database db;
@@ -153,10 +150,7 @@ private slots:
         }
         QByteArray salted = sound;
         salted[3] = char(salted[3] ^ 0x01);
-        QFile file(path_);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(salted);
-        file.close();
+        QVERIFY(Overwrite(path_, salted));
         passphrases.answers = {kPassphrase};
         Cipher::ForgetKeys();
         Sqlite::Database db;

@@ -243,10 +243,7 @@ private slots:
         QByteArray damaged = Bytes(path);
         for (qsizetype page = 4096; page < damaged.size(); page += 4096)
             damaged[page + 500] = char(damaged[page + 500] ^ 0x40);
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(damaged);
-        file.close();
+        QVERIFY(Overwrite(path, damaged));
         const Outcome broken =
             Run(QStringLiteral(SITEMORA_EXPORT_TOOL), dir.path(),
                 fd + QStringList{QStringLiteral("--format"), QStringLiteral("csv"),
