@@ -2,6 +2,7 @@
 // user runs them.
 #include "Catalogue.h"
 #include "CipherTesting.h"
+#include "CopyLock.h"
 #include "Sqlite.h"
 #include "support/RunProgram.h"
 
@@ -166,6 +167,25 @@ private slots:
         QCOMPARE(last.code, 0);
         QCOMPARE(Leftovers(dir.path()), QStringList());
         QCOMPARE(OpenWith(path, "last one"), contents);
+    }
+
+    // A running copy of the program marks itself from its start: the tool must not replace
+    // the file under it.
+    void refusesWhileTheProgramRuns() {
+        UseCheapKeys();
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Sitemora.mdb"));
+        QVERIFY(Catalogue::CreateEmpty(path, nullptr));
+        const QByteArray before = Bytes(path);
+        CopyLock running;
+        QVERIFY(running.Acquire(CopyLock::PathFor(path)) > 0);
+        const Outcome refused = Run(QStringLiteral(CHEAP_KEY_TOOL), dir.path(),
+                                    {QStringLiteral("--passphrase-fd"), QStringLiteral("0"),
+                                     QStringLiteral("encrypt")},
+                                    "some passphrase\n");
+        QCOMPARE(refused.code, 1);
+        QVERIFY2(refused.err.contains(QStringLiteral("running")), qPrintable(refused.err));
+        QCOMPARE(Bytes(path), before);
     }
 
     // The real tools, with the real derivation, on one encrypted catalogue.
