@@ -266,6 +266,8 @@ QString EncryptedCopy(const QString& path, const QString& dir) {
                     Cipher::ExamineFile(copy) == Cipher::Kind::Encrypted;
     if (options.descriptor3 >= 0)
         ::close(options.descriptor3);
+    // Both files on the disk now, so that writing them out falls into nothing timed.
+    ::sync();
     if (!ok) {
         std::fprintf(stderr, "cannot make an encrypted copy of %s\n", qPrintable(path));
         std::exit(1);
