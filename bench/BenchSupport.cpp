@@ -252,7 +252,7 @@ int PassphrasePipe() {
 }
 
 QString EncryptedCopy(const QString& path, const QString& dir) {
-    const QString copy = QDir(dir).filePath(QString::fromLatin1(Catalogue::kFileName));
+    QString copy = QDir(dir).filePath(QString::fromLatin1(Catalogue::kFileName));
     QElapsedTimer clock;
     clock.start();
     ChildOptions options;

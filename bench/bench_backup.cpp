@@ -166,6 +166,7 @@ int main(int argc, char** argv) {
     }
     const auto median = [](const std::vector<Copying>& copies, double Copying::*part) {
         std::vector<double> values;
+        values.reserve(copies.size());
         for (const Copying& copy : copies)
             values.push_back(copy.*part);
         return Median(values);

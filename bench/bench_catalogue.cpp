@@ -287,6 +287,7 @@ Figures MedianOf(const std::vector<Figures>& rounds) {
          {&Figures::refresh, &Figures::sqliteList, &Figures::search, &Figures::sqliteSearch,
           &Figures::move, &Figures::sqliteMove, &Figures::addParagraph, &Figures::addSite}) {
         std::vector<double> values;
+        values.reserve(rounds.size());
         for (const Figures& round : rounds)
             values.push_back(round.*figure);
         middle.*figure = Median(values);
