@@ -1,6 +1,8 @@
 #include "BenchSupport.h"
 
+#include "Amalgamation.h"
 #include "Catalogue.h"
+#include "Cipher.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -13,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <sqlite3.h>
+#include <string_view>
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -223,4 +226,67 @@ ChildResult Child::Wait() {
 ChildResult RunChild(const QStringList& command, const ChildOptions& options) {
     Child child;
     return child.Start(command, options, nullptr) ? child.Wait() : ChildResult{};
+}
+
+void UseBenchPassphrase() {
+    Cipher::SetPassphraseSource([](const QString&, Cipher::Ask ask, Cipher::Secret* passphrase) {
+        *passphrase = Cipher::Secret(sizeof kBenchPassphrase);
+        return ask == Cipher::Ask::First &&
+               passphrase->Append(kBenchPassphrase, std::strlen(kBenchPassphrase));
+    });
+}
+
+int PassphrasePipe() {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return -1;
+    // Far less than a pipe holds, so the write never waits for a reader.
+    const std::string_view line(kBenchPassphrase);
+    const bool written = ::write(fds[1], line.data(), line.size()) == ssize_t(line.size()) &&
+                         ::write(fds[1], "\n", 1) == 1;
+    ::close(fds[1]);
+    if (written)
+        return fds[0];
+    ::close(fds[0]);
+    return -1;
+}
+
+QString EncryptedCopy(const QString& path, const QString& dir) {
+    QString copy = QDir(dir).filePath(QString::fromLatin1(Catalogue::kFileName));
+    QElapsedTimer clock;
+    clock.start();
+    ChildOptions options;
+    options.descriptor3 = PassphrasePipe();
+    const bool ok = QFile::copy(path, copy) && options.descriptor3 >= 0 &&
+                    RunChild({QStringLiteral(SITEMORA_KEY_TOOL), QStringLiteral("--catalogue"),
+                              copy, QStringLiteral("--passphrase-fd"), QStringLiteral("3"),
+                              QStringLiteral("encrypt")},
+                             options)
+                        .ok &&
+                    Cipher::ExamineFile(copy) == Cipher::Kind::Encrypted;
+    if (options.descriptor3 >= 0)
+        ::close(options.descriptor3);
+    // Both files on the disk now, so that writing them out falls into nothing timed.
+    ::sync();
+    if (!ok) {
+        std::fprintf(stderr, "cannot make an encrypted copy of %s\n", qPrintable(path));
+        std::exit(1);
+    }
+    std::printf("encrypted copy: %.0f MB, made by sitemora-key in %.1f s\n",
+                QFileInfo(copy).size() / 1048576.0, clock.elapsed() / 1000.0);
+    return copy;
+}
+
+double DerivationMs() {
+    constexpr Cipher::Cost cost = Cipher::kCatalogueCost;
+    const unsigned char salt[Cipher::kSaltBytes] = {1, 2, 3};
+    unsigned char key[Cipher::kKeyBytes];
+    QElapsedTimer clock;
+    clock.start();
+    if (SitemoraArgon2id(cost.passes, cost.memoryKiB, cost.lanes, kBenchPassphrase,
+                         std::strlen(kBenchPassphrase), salt, sizeof salt, key, sizeof key) != 0) {
+        std::fprintf(stderr, "the key derivation failed\n");
+        std::exit(1);
+    }
+    return clock.nsecsElapsed() / 1e6;
 }

@@ -67,6 +67,7 @@ public:
     // `command` is the program (looked up in PATH when it names no folder) and its
     // arguments.
     bool Start(const QStringList& command, const ChildOptions& options, QString* error);
+    pid_t Pid() const { return pid_; }
     // Since just before it was started.
     double ElapsedMs() const { return clock_.nsecsElapsed() / 1e6; }
     // False once it has ended (it is then waited for).
@@ -86,3 +87,21 @@ private:
 
 // Runs a program to its end.
 ChildResult RunChild(const QStringList& command, const ChildOptions& options = {});
+
+// The passphrase the benchmarks encrypt their catalogues under.
+inline constexpr char kBenchPassphrase[] = "a benchmark passphrase";
+
+// Lets this process open the benchmarks' encrypted catalogues: kBenchPassphrase is given
+// for each.
+void UseBenchPassphrase();
+
+// The read end of a pipe that holds kBenchPassphrase as one line and then ends, for a
+// program's --passphrase-fd; -1 when no pipe can be made. The caller closes it.
+int PassphrasePipe();
+
+// A copy of the catalogue at `path`, Sitemora.mdb in `dir`, encrypted by sitemora-key as a
+// user would encrypt it; says why and ends the process when that fails. Its path.
+QString EncryptedCopy(const QString& path, const QString& dir);
+
+// How long one key derivation takes at the catalogues' cost, in this process.
+double DerivationMs();

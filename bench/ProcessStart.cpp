@@ -1,9 +1,12 @@
 #include "ProcessStart.h"
 
+#include "Cipher.h"
+
 #include <QByteArray>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -68,6 +71,45 @@ std::size_t Picture(xcb_connection_t* x, xcb_window_t window, QSize size) {
     return hash;
 }
 
+// The process's address space in KiB; 0 when it cannot be read.
+long SpaceKiB(pid_t pid) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/proc/%d/statm", int(pid));
+    const int fd = ::open(name, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    char text[64] = {};
+    const ssize_t n = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    return n > 0 ? std::atol(text) * (sysconf(_SC_PAGESIZE) / 1024) : 0;
+}
+
+// The key derivation seen from outside: its memory is one block, mapped when it begins and
+// unmapped when it ends, far larger than anything else the program maps at once.
+class DerivationWatch {
+public:
+    explicit DerivationWatch(pid_t pid) : pid_(pid), space_(SpaceKiB(pid)) {}
+
+    void Look(double nowMs, double* derivationMs) {
+        const long space = SpaceKiB(pid_);
+        if (space <= 0)
+            return;
+        if (since_ < 0 && *derivationMs == 0 && space - space_ >= kBlockKiB)
+            since_ = nowMs;
+        else if (since_ >= 0 && space_ - space >= kBlockKiB) {
+            *derivationMs = nowMs - since_;
+            since_ = -1;
+        }
+        space_ = space;
+    }
+
+private:
+    static constexpr long kBlockKiB = long(Cipher::kCatalogueCost.memoryKiB) * 9 / 10;
+    pid_t pid_;
+    long space_;
+    double since_ = -1;
+};
+
 bool Failed(QString* error, const QString& text) {
     if (error)
         *error = text;
@@ -100,7 +142,7 @@ PrivateDisplay::PrivateDisplay() {
         name_ = QLatin1Char(':') + QString::fromLatin1(number);
 }
 
-bool TimeStart(const QString& program, ChildOptions options, const QString& display, QSize size,
+bool TimeStart(const QStringList& command, ChildOptions options, const QString& display, QSize size,
                StartTiming* timing, QString* error) {
     xcb_connection_t* x = xcb_connect(display.toLocal8Bit().constData(), nullptr);
     if (xcb_connection_has_error(x)) {
@@ -112,8 +154,10 @@ bool TimeStart(const QString& program, ChildOptions options, const QString& disp
     options.environment << QStringLiteral("DISPLAY=") + display
                         << QStringLiteral("QT_QPA_PLATFORM=xcb");
     Child child;
+    *timing = StartTiming();
     QString failure;
-    if (!child.Start({program}, options, &failure)) {
+    const QString program = command.value(0);
+    if (!child.Start(command, options, &failure)) {
         xcb_disconnect(x);
         return Failed(error, failure);
     }
@@ -123,8 +167,12 @@ bool TimeStart(const QString& program, ChildOptions options, const QString& disp
         return ok || Failed(error, text);
     };
 
+    DerivationWatch derivation(child.Pid());
     xcb_window_t window = 0;
-    while (!(window = FindWindow(x, root, size))) {
+    for (;;) {
+        derivation.Look(child.ElapsedMs(), &timing->derivationMs);
+        if ((window = FindWindow(x, root, size)))
+            break;
         if (!child.Running())
             return finish(false, QStringLiteral("%1 ended before showing its window").arg(program));
         if (child.ElapsedMs() > kGiveUpMs)

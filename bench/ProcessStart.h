@@ -4,6 +4,7 @@
 
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 // Times the program as a user meets it: a real process started on an X server, from
 // the moment it is started until its main window is on the screen with its final
@@ -33,10 +34,13 @@ struct StartTiming {
     double paintedMs = 0;
     // The process's peak resident memory.
     long peakMb = 0;
+    // How long it held the key derivation's memory before its window was mapped, which is
+    // how long the derivation took; 0 when it derived no key.
+    double derivationMs = 0;
 };
 
-// Starts `program` as `options` say, on `display`, waits for its window of `size` to be
-// mapped and its picture to stay the same for a while, then ends the process. False,
-// with `error` set, when that does not happen.
-bool TimeStart(const QString& program, ChildOptions options, const QString& display, QSize size,
+// Starts `command` (the program and its arguments) as `options` say, on `display`, waits
+// for its window of `size` to be mapped and its picture to stay the same for a while, then
+// ends the process. False, with `error` set, when that does not happen.
+bool TimeStart(const QStringList& command, ChildOptions options, const QString& display, QSize size,
                StartTiming* timing, QString* error);

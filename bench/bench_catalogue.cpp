@@ -1,10 +1,12 @@
-// Builds a catalogue (by default 100,000 sites and 1,000,000 paragraphs) and an empty
-// one in temporary directories, times the real program's start on both under a private
-// X server, then times the main window's list, search and change of selection beside
+// Builds a catalogue (by default 100,000 sites and 1,000,000 paragraphs), a copy of it
+// encrypted by sitemora-key, and an empty one in temporary directories, times the real
+// program's start on each under a private X server, then times the main window's list,
+// search and change of selection on the plain catalogue and on the encrypted one beside
 // SQLite's own time for the same statements.
 // Run: build/bench/sitemora-bench [sites] [paragraphs-per-site]
 #include "BenchSupport.h"
 #include "Catalogue.h"
+#include "Cipher.h"
 #include "DataGrid.h"
 #include "MainForm.h"
 #include "Matching.h"
@@ -17,6 +19,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTableView>
 #include <QTemporaryDir>
 
@@ -24,6 +27,7 @@
 #include <cstdio>
 #include <random>
 #include <sqlite3.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -44,6 +48,7 @@ public:
         Check(sqlite3_open_v2(QFile::encodeName(path).constData(), &db_,
                               SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr),
               db_);
+        Check(Cipher::Unlock(db_, path, nullptr), db_);
         Check(RegisterMatching(db_), db_);
     }
     ~SqliteAlone() { sqlite3_close(db_); }
@@ -96,37 +101,63 @@ template <typename Fn> double BestOf(int runs, Fn fn) {
     return best;
 }
 
-// The real program started on a private X server, on the empty catalogue and on the
-// large one in turn, the median of several starts of each.
-void TimeProcessStarts(const QTemporaryDir& empty, const QTemporaryDir& large, int sites) {
+// The real program started on a private X server on the empty catalogue, the large one
+// and its encrypted copy (the passphrase on a pipe, so given at once) in turn, the median
+// of several starts of each. An encrypted start's key derivation is timed in the program,
+// watched from outside, and taken off that start; once a round it is also timed here.
+// Returns the encrypted start less its derivation over the plain one; 0 when the starts
+// could not be timed.
+double TimeProcessStarts(const QStringList& dirs, int sites) {
     constexpr int kRuns = 7;
     PrivateDisplay display;
     if (!display.Running()) {
         std::printf("process start:           skipped (%s)\n", qPrintable(display.Error()));
-        return;
+        return 0;
     }
     const QString program = QStringLiteral(SITEMORA_PROGRAM);
     const QSize size(TFormMain::kClientWidth, TFormMain::kClientHeight);
-    std::vector<double> mapped[2];
-    std::vector<double> painted[2];
-    long peak[2] = {0, 0};
+    std::vector<double> mapped[3];
+    std::vector<double> painted[3];
+    std::vector<double> derived; // in the program's encrypted starts
+    std::vector<double> unlocked;
+    std::vector<double> derivedHere;
+    long peak[3] = {0, 0, 0};
+    int plainDerived = 0;
     StartTiming timing;
     QString error;
-    // The first start fills the system's caches (fonts, libraries) for all that follow.
-    ChildOptions options;
-    options.dir = empty.path();
-    TimeStart(program, options, display.Name(), size, &timing, &error);
+    const auto start = [&](int which) {
+        ChildOptions options;
+        options.dir = dirs[which];
+        QStringList command{program};
+        if (which == 2) {
+            options.descriptor3 = PassphrasePipe();
+            command << QStringLiteral("--passphrase-fd") << QStringLiteral("3");
+        }
+        const bool ok = TimeStart(command, options, display.Name(), size, &timing, &error);
+        if (options.descriptor3 >= 0)
+            ::close(options.descriptor3);
+        return ok;
+    };
+    // The first starts fill the system's caches (fonts, libraries) for all that follow.
+    for (int which = 0; which < 3; ++which)
+        start(which);
     for (int run = 0; run < kRuns; ++run) {
-        for (int which = 0; which < 2; ++which) {
-            options.dir = which == 0 ? empty.path() : large.path();
-            if (!TimeStart(program, options, display.Name(), size, &timing, &error)) {
+        for (int which = 0; which < 3; ++which) {
+            if (!start(which)) {
                 std::printf("process start:           failed (%s)\n", qPrintable(error));
-                return;
+                return 0;
             }
             mapped[which].push_back(timing.mappedMs);
             painted[which].push_back(timing.paintedMs);
             peak[which] = std::max(peak[which], timing.peakMb);
+            if (which < 2) {
+                plainDerived += timing.derivationMs > 0;
+            } else if (timing.derivationMs > 0) {
+                derived.push_back(timing.derivationMs);
+                unlocked.push_back(timing.paintedMs - timing.derivationMs);
+            }
         }
+        derivedHere.push_back(DerivationMs());
     }
     const double extra = Median(painted[1]) - Median(painted[0]);
     std::printf("process start to mapped and painted window, Xvfb %s, median of %d:\n",
@@ -138,29 +169,41 @@ void TimeProcessStarts(const QTemporaryDir& empty, const QTemporaryDir& large, i
     std::printf("  more than empty:       %8.1f ms   (target: +150 ms at 100,000 sites; +500 ms "
                 "and under 250 MB at 1,000,000)\n",
                 extra);
+    std::printf("  encrypted:             %8.1f ms   (mapped at %.1f ms), peak %ld MB, "
+                "passphrase on a pipe from the start\n",
+                Median(painted[2]), Median(mapped[2]), peak[2]);
+    std::printf("  its key derivation:    %8.1f ms   (seen in %zu of %d starts; %.1f ms in this "
+                "process: Argon2id, %u passes, %u MiB, %u lane)\n",
+                Median(derived), derived.size(), kRuns, Median(derivedHere),
+                Cipher::kCatalogueCost.passes, Cipher::kCatalogueCost.memoryKiB / 1024,
+                Cipher::kCatalogueCost.lanes);
+    std::printf("  encrypted less that:   %8.1f ms   (median of each start less its own)\n",
+                Median(unlocked));
+    if (plainDerived > 0 || derived.size() < kRuns / 2 + 1) {
+        std::printf("  the derivation could not be told apart (seen in %d plain starts)\n",
+                    plainDerived);
+        return 0;
+    }
+    return Median(unlocked) / Median(painted[1]);
 }
 
-} // namespace
+// The main window's figures on one catalogue, inside this process.
+struct Figures {
+    double refresh = 0;
+    double sqliteList = 0;
+    double search = 0;
+    double sqliteSearch = 0;
+    int found = 0;
+    double move = 0;
+    double sqliteMove = 0;
+    double addParagraph = 0;
+    double addSite = 0;
+};
 
-int main(int argc, char** argv) {
-    const int sites = argc > 1 ? std::atoi(argv[1]) : 100000;
-    const int perSite = argc > 2 ? std::atoi(argv[2]) : 10;
-    if (sites < 1 || perSite < 0) {
-        std::fprintf(stderr, "usage: sitemora-bench [SITES] [PARAGRAPHS-PER-SITE]\n");
-        return 2;
-    }
-
-    QTemporaryDir emptyDir;
-    QTemporaryDir dir;
-    BenchCatalogue(emptyDir.path(), 0, 0);
-    const QString path = BenchCatalogue(dir.path(), sites, qint64(sites) * perSite);
-
-    TimeProcessStarts(emptyDir, dir, sites);
-
-    // The rest runs inside this process, on the offscreen platform.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QDir::setCurrent(dir.path());
-    QApplication app(argc, argv);
+// The list, a search and changes of selection in the main window on the catalogue at
+// `path`, made the current directory's, beside SQLite alone on the same file.
+Figures TimeWindow(QApplication& app, const QString& path) {
+    QDir::setCurrent(QFileInfo(path).path());
     QuietDialogs dialogs;
     TFormMain form;
     TShareDataModule dataModule(dialogs);
@@ -170,11 +213,12 @@ int main(int argc, char** argv) {
     form.show();
     app.processEvents();
 
+    Figures figures;
     SqliteAlone alone(path);
     const QString list = QStringLiteral("Select * From Web Where (WebIndex > 0) Order By WebIndex");
     alone.Ms(list); // warm the file's pages for both sides alike
-    const double sqliteList = BestOf(5, [&] { alone.Ms(list); });
-    const double refresh = BestOf(5, [&] {
+    figures.sqliteList = BestOf(5, [&] { alone.Ms(list); });
+    figures.refresh = BestOf(5, [&] {
         form.RefreshSiteList();
         app.processEvents();
     });
@@ -202,17 +246,19 @@ int main(int argc, char** argv) {
         view->setCurrentIndex(view->model()->index(row, 1));
         moves.push_back(clock.nsecsElapsed() / 1e6);
     }
+    figures.move = Median(moves);
+    figures.sqliteMove = Median(sqliteMoves);
 
     search.NameFilter = QStringLiteral("99");
     QVariantList values;
     const QString filtered = QStringLiteral("Select * From Web Where (WebIndex > 0)") +
                              search.FilterClauses(&values) + QStringLiteral(" Order By WebIndex");
-    const double sqliteSearch = BestOf(5, [&] { alone.Ms(filtered, values); });
-    const double searchMs = BestOf(5, [&] {
+    figures.sqliteSearch = BestOf(5, [&] { alone.Ms(filtered, values); });
+    figures.search = BestOf(5, [&] {
         form.RefreshSiteList();
         app.processEvents();
     });
-    const int found = form.ADOQuery1.RecordCount();
+    figures.found = form.ADOQuery1.RecordCount();
 
     // The editor's "新增" and a new site's store open a whole table only to insert
     // into it; time them as the editor runs them, rolled back so runs stay alike.
@@ -229,24 +275,91 @@ int main(int argc, char** argv) {
             scratch.Close();
         });
     };
-    const double addParagraph = insertInto("Select * From Content", "ContentTxt");
-    const double addSite = insertInto("Select * From Web", "WebName");
+    figures.addParagraph = insertInto("Select * From Content", "ContentTxt");
+    figures.addSite = insertInto("Select * From Web", "WebName");
+    return figures;
+}
 
+// Each figure's middle value over several rounds.
+Figures MedianOf(const std::vector<Figures>& rounds) {
+    Figures middle = rounds.front();
+    for (double Figures::*figure :
+         {&Figures::refresh, &Figures::sqliteList, &Figures::search, &Figures::sqliteSearch,
+          &Figures::move, &Figures::sqliteMove, &Figures::addParagraph, &Figures::addSite}) {
+        std::vector<double> values;
+        values.reserve(rounds.size());
+        for (const Figures& round : rounds)
+            values.push_back(round.*figure);
+        middle.*figure = Median(values);
+    }
+    return middle;
+}
+
+void PrintFigures(const Figures& f, int sites, int paragraphs) {
     std::printf("RefreshSiteList:         %8.1f ms   SQLite stepping the statement %.1f ms, "
                 "ratio %.2f (target at 1,000,000 sites: <= 1.2)\n",
-                refresh, sqliteList, refresh / sqliteList);
+                f.refresh, f.sqliteList, f.refresh / f.sqliteList);
     std::printf("accepted search:         %8.1f ms   SQLite stepping the statement %.1f ms, "
                 "ratio %.2f (target at 1,000,000 sites: <= 1.2), %d sites found\n",
-                searchMs, sqliteSearch, searchMs / sqliteSearch, found);
+                f.search, f.sqliteSearch, f.search / f.sqliteSearch, f.found);
     std::printf("change of selection:     %8.3f ms   median, SQLite reading the row and its "
                 "paragraphs %.3f ms (target at 1,000,000 sites: < 1 ms)\n",
-                Median(moves), Median(sqliteMoves));
+                f.move, f.sqliteMove);
     std::printf("add a paragraph:         %8.3f ms   (opens all %d paragraphs to insert)\n",
-                addParagraph, sites * perSite);
-    std::printf("store a new site:        %8.3f ms   (opens all %d sites to insert)\n", addSite,
+                f.addParagraph, paragraphs);
+    std::printf("store a new site:        %8.3f ms   (opens all %d sites to insert)\n", f.addSite,
                 sites);
+}
+
+void PrintRatio(const char* what, double ratio, double target) {
+    std::printf("  %-22s %8.2f   (target <= %.2f)%s\n", what, ratio, target,
+                ratio > target ? "  MISSED" : "");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int sites = argc > 1 ? std::atoi(argv[1]) : 100000;
+    const int perSite = argc > 2 ? std::atoi(argv[2]) : 10;
+    if (sites < 1 || perSite < 0) {
+        std::fprintf(stderr, "usage: sitemora-bench [SITES] [PARAGRAPHS-PER-SITE]\n");
+        return 2;
+    }
+
+    QTemporaryDir emptyDir;
+    QTemporaryDir dir;
+    QTemporaryDir encryptedDir;
+    BenchCatalogue(emptyDir.path(), 0, 0);
+    const QString path = BenchCatalogue(dir.path(), sites, qint64(sites) * perSite);
+    const QString encrypted = EncryptedCopy(path, encryptedDir.path());
+
+    const double startRatio =
+        TimeProcessStarts({emptyDir.path(), dir.path(), encryptedDir.path()}, sites);
+
+    // The rest runs inside this process, on the offscreen platform.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    UseBenchPassphrase();
+    // In turn, so that a busy spell of the machine falls on one round, not on one side.
+    std::vector<Figures> rounds[2];
+    for (int round = 0; round < 3; ++round) {
+        rounds[0].push_back(TimeWindow(app, path));
+        rounds[1].push_back(TimeWindow(app, encrypted));
+    }
+    const Figures plain = MedianOf(rounds[0]);
+    const Figures locked = MedianOf(rounds[1]);
+    std::printf("plain catalogue, in this process, median of 3 rounds:\n");
+    PrintFigures(plain, sites, sites * perSite);
+    std::printf("encrypted catalogue, in this process, median of 3 rounds:\n");
+    PrintFigures(locked, sites, sites * perSite);
     std::printf("peak memory here:        %8ld MB   (this process: catalogue build, window, "
                 "SQLite alone)\n",
                 PeakMb());
+    std::printf("encrypted over plain, same catalogue, same run:\n");
+    if (startRatio > 0)
+        PrintRatio("start less derivation", startRatio, 1.15);
+    PrintRatio("list refresh", locked.refresh / plain.refresh, 1.3);
+    PrintRatio("accepted search", locked.search / plain.search, 1.3);
+    PrintRatio("change of selection", locked.move / plain.move, 1.3);
     return 0;
 }

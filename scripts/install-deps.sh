@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
     build-essential cmake pkg-config
     qt6-base-dev qt6-svg-dev qt6-translations-l10n
-    mdbtools-dev libxml2-dev libxcb1-dev
+    mdbtools-dev libxml2-dev libxcb1-dev libsqlite3-dev
     fonts-arphic-gbsn00lp fonts-noto-color-emoji
     desktop-file-utils appstream
     xvfb openbox wmctrl xdotool x11-utils
