@@ -136,6 +136,22 @@ int Probe(const QString& path, const Secret& key, QString* error) {
     return rc;
 }
 
+// Keys (or, with `rekey`, re-enciphers) `db` with the key this run derived for `salt`;
+// `unknown` says why when it has none.
+bool KeyOfSalt(sqlite3* db, const Salt& salt, bool rekey, const QString& unknown, QString* error) {
+    Secret key;
+    if (!FindKey(salt, &key)) {
+        if (error)
+            *error = unknown;
+        return false;
+    }
+    if (ApplyKey(db, key, &salt, rekey) == SQLITE_OK)
+        return true;
+    if (error)
+        *error = Sqlite::LastError(db);
+    return false;
+}
+
 } // namespace
 
 Secret::Secret(std::size_t capacity) : capacity_(capacity) {
@@ -316,32 +332,15 @@ bool KeyLike(sqlite3* db, sqlite3* model, QString* error) {
     Salt salt;
     if (Examine(model, salt.data()) != Kind::Encrypted)
         return true;
-    Secret key;
-    if (!FindKey(salt, &key)) {
-        if (error)
-            *error = QString::fromLatin1(kNoPassphrase);
-        return false;
-    }
-    if (ApplyKey(db, key, &salt, false) == SQLITE_OK)
-        return true;
-    if (error)
-        *error = Sqlite::LastError(db);
-    return false;
+    return KeyOfSalt(db, salt, false, QString::fromLatin1(kNoPassphrase), error);
 }
 
 bool RekeyLike(sqlite3* db, const QString& model, QString* error) {
     Salt salt;
-    Secret key;
-    if (ExamineFile(model, salt.data()) != Kind::Encrypted || !FindKey(salt, &key)) {
-        if (error)
-            *error = QStringLiteral("%1 is not an encrypted file this run has opened").arg(model);
-        return false;
-    }
-    if (ApplyKey(db, key, &salt, true) == SQLITE_OK)
-        return true;
-    if (error)
-        *error = Sqlite::LastError(db);
-    return false;
+    const bool encrypted = ExamineFile(model, salt.data()) == Kind::Encrypted;
+    return KeyOfSalt(db, encrypted ? salt : Salt{}, true,
+                     QStringLiteral("%1 is not an encrypted file this run has opened").arg(model),
+                     error);
 }
 
 bool Rekey(sqlite3* db, const Secret* passphrase, QString* error) {
