@@ -66,12 +66,6 @@ bool AskTerminal(const QString& prompt, Cipher::Secret* answer, QString* error) 
     return ok;
 }
 
-bool Ask(int fd, const QString& prompt, Cipher::Secret* answer, QString* error) {
-    if (fd < 0)
-        return AskTerminal(prompt, answer, error);
-    return ReadLine(fd, answer, error);
-}
-
 bool Same(const Cipher::Secret& a, const Cipher::Secret& b) {
     return a.Size() == b.Size() &&
            (a.Size() == 0 || std::memcmp(a.Data(), b.Data(), a.Size()) == 0);
@@ -126,11 +120,11 @@ bool UseForTool(const QCommandLineParser& parser, const QCommandLineOption& opti
 }
 
 bool AskCurrent(int fd, const QString& prompt, Cipher::Secret* passphrase, QString* error) {
-    return Ask(fd, prompt, passphrase, error);
+    return fd < 0 ? AskTerminal(prompt, passphrase, error) : ReadLine(fd, passphrase, error);
 }
 
 bool AskNew(int fd, Cipher::Secret* passphrase, QString* error) {
-    if (!Ask(fd, QStringLiteral("New passphrase: "), passphrase, error))
+    if (!AskCurrent(fd, QStringLiteral("New passphrase: "), passphrase, error))
         return false;
     if (passphrase->Size() == 0) {
         *error = QStringLiteral("an empty passphrase protects nothing; nothing was changed");
@@ -139,7 +133,7 @@ bool AskNew(int fd, Cipher::Secret* passphrase, QString* error) {
     if (fd >= 0)
         return true;
     Cipher::Secret again;
-    if (!Ask(fd, QStringLiteral("The same passphrase again: "), &again, error))
+    if (!AskCurrent(fd, QStringLiteral("The same passphrase again: "), &again, error))
         return false;
     if (!Same(*passphrase, again)) {
         *error = QStringLiteral("the two passphrases differ; nothing was changed");

@@ -5,7 +5,6 @@
 #include "BackupFolder.h"
 #include "Catalogue.h"
 #include "CopyLock.h"
-#include "FindIndex.h"
 #include "Sqlite.h"
 
 #include <QDir>
@@ -185,24 +184,9 @@ bool ReplaceFile(const QString& path, const QString& catalogue, quint32 counter,
     Copy::Taken taken;
     if (Copy::Take(path, catalogue, {}, nullptr, &taken, error) != Copy::Outcome::Copied)
         return false;
-    Sqlite::Database guard;
-    quint32 now = 0;
-    QString failure;
-    if (guard.Open(catalogue, SQLITE_OPEN_READWRITE, &failure, Sqlite::kBusyTimeoutMs) !=
-            SQLITE_OK ||
-        !Sqlite::Exec(guard.Get(), "BEGIN EXCLUSIVE", &failure) ||
-        !Copy::ChangeCounter(guard.Get(), false, &now, &failure)) {
-    } else if (now != counter) {
-        failure =
-            QStringLiteral("the catalogue changed meanwhile; nothing was replaced, try again");
-    } else if (CopyLock::AnyRunning(copies)) {
-        failure = QStringLiteral("Sitemora was started on %1 meanwhile").arg(catalogue);
-    } else if (Catalogue::PublishReplacing(taken.temp, catalogue, &failure)) {
-        taken.temp.clear(); // it is the catalogue now
-        Find::RemoveIndex(catalogue);
-    }
+    const bool ok = Copy::PublishOver(&taken, catalogue, copies, counter, error);
     Copy::Discard(&taken);
-    return failure.isEmpty() || Fail(error, failure);
+    return ok;
 }
 
 // Backs up the sound catalogue as it is, then copies `from` over it.

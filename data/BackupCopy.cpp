@@ -4,6 +4,8 @@
 #include "BackupErrors.h"
 #include "Catalogue.h"
 #include "Cipher.h"
+#include "CopyLock.h"
+#include "FindIndex.h"
 #include "Sqlite.h"
 
 #include <QDir>
@@ -276,6 +278,25 @@ bool QuickCheck(sqlite3* db, const std::atomic<bool>* cancel, QString* error) {
     if (sound && verdict == QLatin1String("ok"))
         return true;
     return Fail(error, verdict);
+}
+
+bool PublishOver(Taken* taken, const QString& target, const QString& copies, quint32 counter,
+                 QString* error) {
+    Sqlite::Database guard;
+    quint32 now = 0;
+    if (guard.Open(target, SQLITE_OPEN_READWRITE, error, Sqlite::kBusyTimeoutMs) != SQLITE_OK ||
+        !Sqlite::Exec(guard.Get(), "BEGIN EXCLUSIVE", error) ||
+        !ChangeCounter(guard.Get(), false, &now, error))
+        return false;
+    if (now != counter)
+        return Fail(error, QStringLiteral("%1 changed meanwhile; try again").arg(target));
+    if (!copies.isEmpty() && CopyLock::AnyRunning(copies))
+        return Fail(error, QStringLiteral("Sitemora was started on %1 meanwhile").arg(target));
+    if (!Catalogue::PublishReplacing(taken->temp, target, error))
+        return false;
+    taken->temp.clear(); // it is the target now
+    Find::RemoveIndex(target);
+    return true;
 }
 
 bool Check(const QString& path, const std::atomic<bool>* cancel, QString* error) {

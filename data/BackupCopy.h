@@ -40,6 +40,12 @@ Outcome Take(const QString& catalogue, const QString& target,
              const std::atomic<bool>* cancel, Taken* taken, QString* error);
 // Closes the copy's file, and removes it unless it was published.
 void Discard(Taken* taken);
+// Moves the finished copy `taken` over `target` in one step while holding the target's
+// exclusive lock, unless the target changed since its change counter read `counter` or a
+// copy of the program (marked in `copies`, when given) started meanwhile. The target's find
+// index goes with the file it was made of. The caller still Discards `taken`.
+bool PublishOver(Taken* taken, const QString& target, const QString& copies, quint32 counter,
+                 QString* error);
 
 // SQLite's quick check of a finished copy; false with the verdict in `*error`.
 bool Check(const QString& path, const std::atomic<bool>* cancel, QString* error);

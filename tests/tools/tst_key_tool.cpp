@@ -72,15 +72,20 @@ QStringList Leftovers(const QString& dir) {
 class TestKeyTool : public QObject {
     Q_OBJECT
 
-    // Runs `tool` with the passphrase lines on its standard input.
-    QProcess* Start(const QString& tool, const QString& dir, const QStringList& args,
-                    const QByteArray& lines) {
+    // The passphrase lines a run reads on its standard input, in a file of `dir`.
+    static QString Input(const QString& dir, const QByteArray& lines) {
         const QString input = QDir(dir).filePath(QStringLiteral("input"));
         QFile file(input);
-        if (!file.open(QIODevice::WriteOnly))
+        return file.open(QIODevice::WriteOnly) && file.write(lines) == lines.size() ? input
+                                                                                    : QString();
+    }
+
+    // Starts `tool` with the passphrase lines on its standard input.
+    QProcess* Start(const QString& tool, const QString& dir, const QStringList& args,
+                    const QByteArray& lines) {
+        const QString input = Input(dir, lines);
+        if (input.isEmpty())
             return nullptr;
-        file.write(lines);
-        file.close();
         auto* process = new QProcess(this);
         process->setWorkingDirectory(dir);
         process->setStandardInputFile(input);
@@ -88,14 +93,12 @@ class TestKeyTool : public QObject {
         return process;
     }
 
-    Outcome Run(const QString& tool, const QString& dir, const QStringList& args,
-                const QByteArray& lines) {
-        const QString input = QDir(dir).filePath(QStringLiteral("input"));
-        QFile file(input);
-        if (!file.open(QIODevice::WriteOnly))
+    // Runs `tool` to its end with the passphrase lines on its standard input.
+    static Outcome Run(const QString& tool, const QString& dir, const QStringList& args,
+                       const QByteArray& lines) {
+        const QString input = Input(dir, lines);
+        if (input.isEmpty())
             return {};
-        file.write(lines);
-        file.close();
         return RunProgram(tool, dir, args,
                           [&](QProcess& process) { process.setStandardInputFile(input); });
     }
@@ -120,18 +123,18 @@ private slots:
         // kills are spread over that, and a little beyond.
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(Run(QStringLiteral(CHEAP_KEY_TOOL), dir.path(),
-                     {QStringLiteral("--passphrase-fd"), QStringLiteral("0"),
-                      QStringLiteral("encrypt")},
-                     "pass phrase 0\n")
-                     .code,
-                 0);
-        QCOMPARE(Run(QStringLiteral(CHEAP_KEY_TOOL), dir.path(),
-                     {QStringLiteral("--passphrase-fd"), QStringLiteral("0"),
-                      QStringLiteral("decrypt")},
-                     "pass phrase 0\n")
-                     .code,
-                 0);
+        QCOMPARE(
+            Run(QStringLiteral(CHEAP_KEY_TOOL), dir.path(),
+                {QStringLiteral("--passphrase-fd"), QStringLiteral("0"), QStringLiteral("encrypt")},
+                "pass phrase 0\n")
+                .code,
+            0);
+        QCOMPARE(
+            Run(QStringLiteral(CHEAP_KEY_TOOL), dir.path(),
+                {QStringLiteral("--passphrase-fd"), QStringLiteral("0"), QStringLiteral("decrypt")},
+                "pass phrase 0\n")
+                .code,
+            0);
         const auto window = static_cast<quint32>(clock.nsecsElapsed() / 1000 / 2 * 6 / 5);
         QByteArray current; // the passphrase that opens it now; empty: plain
         int generation = 0, kept = 0, changed = 0;
@@ -183,7 +186,7 @@ private slots:
                  current.isEmpty() ? QStringLiteral("encrypt") : QStringLiteral("change")},
                 lines);
         QCOMPARE(last.code, 0);
-        QCOMPARE(Leftovers(dir.path()), QStringList());
+        QCOMPARE(Leftovers(dir.path()).join(QLatin1Char(' ')), QString());
         QCOMPARE(OpenWith(path, "last one"), contents);
     }
 
@@ -197,10 +200,10 @@ private slots:
         const QByteArray before = Bytes(path);
         CopyLock running;
         QVERIFY(running.Acquire(CopyLock::PathFor(path)) > 0);
-        const Outcome refused = Run(QStringLiteral(CHEAP_KEY_TOOL), dir.path(),
-                                    {QStringLiteral("--passphrase-fd"), QStringLiteral("0"),
-                                     QStringLiteral("encrypt")},
-                                    "some passphrase\n");
+        const Outcome refused =
+            Run(QStringLiteral(CHEAP_KEY_TOOL), dir.path(),
+                {QStringLiteral("--passphrase-fd"), QStringLiteral("0"), QStringLiteral("encrypt")},
+                "some passphrase\n");
         QCOMPARE(refused.code, 1);
         QVERIFY2(refused.err.contains(QStringLiteral("running")), qPrintable(refused.err));
         QCOMPARE(Bytes(path), before);

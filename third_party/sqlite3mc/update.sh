@@ -6,10 +6,10 @@
 # may change, and old catalogues must still open.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
-spec="better-sqlite3-multiple-ciphers@${1:-latest}"
+package="better-sqlite3-multiple-ciphers@${1:-latest}"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-( cd "$work" && npm pack --silent "$spec" >/dev/null && tar xzf ./*.tgz )
+( cd "$work" && npm pack --silent "$package" >/dev/null && tar xzf ./*.tgz )
 src="$work/package/deps/sqlite3"
 cp "$src/sqlite3.c" "$src/sqlite3.h" "$src/sqlite3ext.h" "$here/"
 version=$(sed -n 's/.*"version": *"\([^"]*\)".*/\1/p' "$work/package/package.json" | head -n 1)

@@ -108,17 +108,17 @@ int main(int argc, char** argv) {
     const QString backup = folder.filePath(name);
     const bool sameKey = !QFileInfo::exists(catalogue) || !QFileInfo::exists(backup) ||
                          Cipher::SameEncryption(backup, catalogue);
-    if (!sameKey)
+    if (!sameKey) {
+        const bool encrypted = Cipher::ExamineFile(backup) == Cipher::Kind::Encrypted;
         CommandLine::Print(
             QStringLiteral("%1 is %2, unlike %3: it comes back as it was made, %4")
                 .arg(name,
-                     Cipher::ExamineFile(backup) == Cipher::Kind::Encrypted
-                         ? QStringLiteral("encrypted under the passphrase it was made with")
-                         : QStringLiteral("not encrypted"),
+                     encrypted ? QStringLiteral("encrypted under the passphrase it was made with")
+                               : QStringLiteral("not encrypted"),
                      catalogue,
-                     Cipher::ExamineFile(backup) == Cipher::Kind::Encrypted
-                         ? QStringLiteral("and the catalogue then opens with that passphrase")
-                         : QStringLiteral("and the catalogue is then NOT encrypted")));
+                     encrypted ? QStringLiteral("and the catalogue then opens with that passphrase")
+                               : QStringLiteral("and the catalogue is then NOT encrypted")));
+    }
     if (!Backup::Restore(catalogue, name, keep, &savedAs, &error))
         return CommandLine::ReportFailure(program, error);
     CommandLine::Print(savedAs.isEmpty()

@@ -73,11 +73,13 @@ bool HandleOldBackups(const QString& catalogue, OldBackups choice, int fd) {
     for (const Backup::Entry& entry : plain) {
         QString error;
         if (choice == OldBackups::Encrypt && !Rekey::LikeCatalogue(entry.path, catalogue, &error))
-            ok = CommandLine::ReportFailure(kProgram,
-                                            QStringLiteral("%1: %2").arg(entry.path, error)) == 0;
+            error = QStringLiteral("%1: %2").arg(entry.path, error);
         else if (choice == OldBackups::Delete && !QFile::remove(entry.path))
-            ok = CommandLine::ReportFailure(
-                     kProgram, QStringLiteral("cannot delete %1").arg(entry.path)) == 0;
+            error = QStringLiteral("cannot delete %1").arg(entry.path);
+        if (!error.isEmpty()) {
+            CommandLine::ReportFailure(kProgram, error);
+            ok = false;
+        }
     }
     if (choice == OldBackups::Keep || !ok)
         CommandLine::ReportFailure(

@@ -4,7 +4,6 @@
 #include "Catalogue.h"
 #include "CopyLock.h"
 #include "Failure.h"
-#include "FindIndex.h"
 #include "Sqlite.h"
 
 #include <QDir>
@@ -26,23 +25,6 @@ bool Transform(const QString& temp, const std::function<bool(sqlite3*, QString*)
            Backup::Copy::QuickCheck(db.Get(), nullptr, error);
 }
 
-// Moves `temp` over `path` while holding the catalogue's exclusive lock, unless it changed
-// since `counter` or a copy of the program started meanwhile.
-bool Publish(const QString& temp, const QString& path, const QString& copies, quint32 counter,
-             QString* error) {
-    Sqlite::Database guard;
-    quint32 now = 0;
-    if (guard.Open(path, SQLITE_OPEN_READWRITE, error, Sqlite::kBusyTimeoutMs) != SQLITE_OK ||
-        !Sqlite::Exec(guard.Get(), "BEGIN EXCLUSIVE", error) ||
-        !Backup::Copy::ChangeCounter(guard.Get(), false, &now, error))
-        return false;
-    if (now != counter)
-        return Fail(error, QStringLiteral("%1 changed while it was being re-enciphered").arg(path));
-    if (!copies.isEmpty() && CopyLock::AnyRunning(copies))
-        return Fail(error, QStringLiteral("Sitemora was started on %1 meanwhile").arg(path));
-    return Catalogue::PublishReplacing(temp, path, error);
-}
-
 bool InPlace(const QString& path, const QString& copies,
              const std::function<bool(sqlite3*, QString*)>& change, QString* error) {
     Backup::Copy::Taken taken;
@@ -50,9 +32,7 @@ bool InPlace(const QString& path, const QString& copies,
         return false;
     quint32 counter = 0;
     const bool ok = Transform(taken.temp, change, &counter, error) &&
-                    Publish(taken.temp, path, copies, counter, error);
-    if (ok)
-        taken.temp.clear(); // it is the catalogue now
+                    Backup::Copy::PublishOver(&taken, path, copies, counter, error);
     Backup::Copy::Discard(&taken);
     return ok;
 }
@@ -76,7 +56,7 @@ bool File(const QString& path, const QString& copies, Verb verb,
         return Fail(error, QStringLiteral("%1 is not encrypted").arg(path));
     RemoveLeftovers(path);
     // Asked once the copy is open, so that the current passphrase comes first.
-    const bool done = InPlace(
+    return InPlace(
         path, copies,
         [&](sqlite3* db, QString* failure) {
             if (verb == Verb::Decrypt)
@@ -85,9 +65,6 @@ bool File(const QString& path, const QString& copies, Verb verb,
             return newPassphrase(&passphrase, failure) && Cipher::Rekey(db, &passphrase, failure);
         },
         error);
-    if (done)
-        Find::RemoveIndex(path);
-    return done;
 }
 
 bool LikeCatalogue(const QString& path, const QString& model, QString* error) {
@@ -101,13 +78,18 @@ void RemoveLeftovers(const QString& path) {
     const QFileInfo info(path);
     const QDir dir = info.absoluteDir();
     const QString stem = QLatin1Char('.') + info.fileName() + QLatin1Char('.');
-    for (const QString& name : dir.entryList({stem + QStringLiteral("??????")},
-                                             QDir::Files | QDir::Hidden | QDir::System)) {
-        const QString temp = dir.filePath(name);
-        Catalogue::RemoveIfAbandoned(temp);
-        // The journal of a copy killed while it was re-enciphered goes with it.
-        if (!QFileInfo::exists(temp))
-            ::unlink(QFile::encodeName(temp + QStringLiteral("-journal")).constData());
+    const auto named = [&](const QString& pattern) {
+        return dir.entryList({stem + pattern}, QDir::Files | QDir::Hidden | QDir::System);
+    };
+    for (const QString& name : named(QStringLiteral("??????")))
+        Catalogue::RemoveIfAbandoned(dir.filePath(name));
+    // The journal of a copy killed while it was re-enciphered goes with it, also when a run
+    // killed here took the copy and not yet its journal.
+    const QString journal = QStringLiteral("-journal");
+    for (const QString& name : named(QStringLiteral("??????") + journal)) {
+        const QString copy = dir.filePath(name.chopped(journal.size()));
+        if (!QFileInfo::exists(copy))
+            ::unlink(QFile::encodeName(dir.filePath(name)).constData());
     }
 }
 
